@@ -1,0 +1,79 @@
+// The "Convert" command: converts the cards of the folder that the source
+// field names, shows a running count and ends with a message box. It reaches
+// the window only through WindowOperations, so any front end can drive it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/file_system.h"
+
+namespace pellamar {
+
+inline constexpr char kDescriptionText[] =
+    "This tool converts memory cards from Bleem! to VGS format in batch mode.";
+
+// Message box styles, as the Windows message box numbers them.
+inline constexpr int kStyleInformation = 64;  // information icon, OK
+inline constexpr int kStyleWarning = 48;      // warning icon, OK
+
+// What the batch run asks of the window, in the order it asks.
+class WindowOperations {
+ public:
+  virtual ~WindowOperations() = default;
+
+  virtual std::string SourceText() = 0;
+  // Lets the user pick a card; called instead of a run when the field is empty.
+  virtual void btnSource_Click() = 0;
+  virtual void SetLabel3Caption(const std::string& caption) = 0;
+  // Paints the window and its controls before returning, without handing
+  // control back to the event loop.
+  virtual void RepaintNow() = 0;
+  virtual std::string Caption() = 0;
+  // Modal; returns when the user dismisses the box.
+  virtual void ShowMessageBox(const std::string& text, int style, const std::string& title) = 0;
+};
+
+// A card the run did not convert, and why, as the user reads it.
+struct CardFailure {
+  std::string name;
+  std::string reason;
+};
+
+// What one run did. A run that stopped at an empty source text has
+// `ran == false` and nothing else set.
+struct BatchReport {
+  bool ran = false;
+  std::string folder;
+  bool folder_unreadable = false;
+  bool listing_stopped_early = false;
+  std::int64_t processed = 0;
+  std::int64_t not_converted = 0;
+  std::vector<CardFailure> first_failures;  // at most kListedFailures, in listing order
+
+  static constexpr std::size_t kListedFailures = 10;
+
+  bool AllConverted() const {
+    return !folder_unreadable && !listing_stopped_early && not_converted == 0;
+  }
+};
+
+// The card folder named by `source_text`: the text up to and including its
+// last `separator`, or the whole text, with `separator` appended when it
+// does not end in one ("C:\cards\a.mcd" and "C:\cards\" give "C:\cards\",
+// "C:\cards" gives "C:\").
+std::string CardFolderFor(const std::string& source_text, char separator);
+
+// True when the length of the file at `path` can be read and is not zero.
+bool FileHasData(FileSystem& fs, const std::string& path);
+
+// The final message box's text and style for `report`.
+std::string FinalMessage(const BatchReport& report);
+int FinalStyle(const BatchReport& report);
+
+// Runs "Convert" once: reads the source text, converts every card of its
+// folder, reports through `window`, and returns what it did.
+BatchReport btnStart_Click(WindowOperations& window, FileSystem& fs);
+
+}  // namespace pellamar

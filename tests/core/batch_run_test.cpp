@@ -1,0 +1,254 @@
+// The "Convert" run against real folders, seen through a recording window:
+// what it shows, in which order, and what it leaves on disk.
+#include "core/batch_run.h"
+
+#include <gtest/gtest.h>
+
+#include "core/card_conversion.h"
+#include "tests/support/fault_file_system.h"
+#include "tests/support/recording_window.h"
+#include "tests/support/temp_folder.h"
+
+namespace pellamar {
+namespace {
+
+using testing::FaultFileSystem;
+using testing::PatternBytes;
+using testing::RealCard;
+using testing::RecordingWindow;
+using testing::TempFolder;
+using Calls = std::vector<std::string>;
+
+const std::string kTitle = "[Pellamar [Batch Conversion]]";
+
+Bytes Target(const Bytes& card) {
+  Bytes target;
+  ConvertCard(BuildTargetHeader(), card, &target);
+  return target;
+}
+
+std::string Label(const std::string& caption) { return "Label3: " + caption; }
+std::string Done() { return Label(kDescriptionText); }
+std::string Message(int style, const std::string& text) {
+  return "message " + std::to_string(style) + " " + kTitle + ": " + text;
+}
+
+class BatchRunTest : public ::testing::Test {
+ protected:
+  BatchReport Run(const std::string& source_text) {
+    window_ = RecordingWindow(source_text);
+    return btnStart_Click(window_, faulty_);
+  }
+  // Writes cards named a.mcd, b.mcd, ... with distinct contents.
+  void WriteCards(std::initializer_list<const char*> names) {
+    std::uint8_t seed = 0;
+    for (const char* name : names) folder_.Write(name, PatternBytes(1000, seed += 17));
+  }
+
+  TempFolder folder_;
+  std::unique_ptr<FileSystem> real_ = NewPlatformFileSystem();
+  FaultFileSystem faulty_{*real_};
+  RecordingWindow window_{""};
+};
+
+TEST_F(BatchRunTest, ConvertsEveryCardAndShowsTheCountAsItGoes) {
+  folder_.Write("m1.mcd", RealCard("m1.mcd"));
+  folder_.Write("blank.MCD", RealCard("blank.mcd"));
+  folder_.Write("MemoryCard2-1.mcd", RealCard("MemoryCard2-1.mcd"));
+  folder_.Write("notes.bin", {1, 2});
+  folder_.Write("old.mem", {3});
+
+  const BatchReport report = Run(folder_ / "m1.mcd");
+
+  EXPECT_EQ(window_.calls,
+            (Calls{"read source", Label("1 Processed."), "repaint", Label("2 Processed."),
+                   "repaint", Label("3 Processed."), "repaint", "read caption",
+                   Message(kStyleInformation, "3 Files Processed"), Done()}));
+  EXPECT_EQ(report.processed, 3);
+  EXPECT_EQ(folder_.Read("m1.mem"), Target(RealCard("m1.mcd")));
+  EXPECT_EQ(folder_.Read("blank.mem"), Target(RealCard("blank.mcd")));
+  EXPECT_EQ(folder_.Read("MemoryCard2-1.mem"), Target(RealCard("MemoryCard2-1.mcd")));
+  EXPECT_EQ(folder_.Read("old.mem"), Bytes{3});
+  EXPECT_EQ(folder_.Names().size(), 8u);  // no temporary file left over
+}
+
+TEST_F(BatchRunTest, AnEmptySourceTextOnlyOpensThePickDialog) {
+  WriteCards({"a.mcd"});
+  const BatchReport report = Run("");
+  EXPECT_EQ(window_.calls, (Calls{"read source", "btnSource_Click"}));
+  EXPECT_FALSE(report.ran);
+  EXPECT_FALSE(folder_.Exists("a.mem"));
+}
+
+TEST_F(BatchRunTest, TheFolderIsWhatPrecedesTheLastSeparator) {
+  WriteCards({"a.mcd"});
+  for (const std::string& source : {folder_ / "a.mcd", folder_.Folder(), folder_ / "whatever"}) {
+    EXPECT_EQ(Run(source).processed, 1) << source;
+    EXPECT_EQ(window_.calls.at(4), Message(kStyleInformation, "1 Files Processed")) << source;
+  }
+}
+
+TEST_F(BatchRunTest, ASecondRunReplacesTheTargetsWithIdenticalOnes) {
+  WriteCards({"a.mcd", "b.mcd"});
+  Run(folder_.Folder());
+  const Bytes first = folder_.Read("a.mem");
+  const Calls first_calls = window_.calls;
+  Run(folder_.Folder());
+  EXPECT_EQ(window_.calls, first_calls);
+  EXPECT_EQ(folder_.Read("a.mem"), first);
+}
+
+TEST_F(BatchRunTest, AnEmptyCardIsSkippedAndTheRunGoesOn) {
+  WriteCards({"a.mcd", "c.mcd"});
+  folder_.Write("b.mcd", {});
+  const BatchReport report = Run(folder_.Folder());
+  EXPECT_TRUE(folder_.Exists("a.mem"));
+  EXPECT_FALSE(folder_.Exists("b.mem"));
+  EXPECT_TRUE(folder_.Exists("c.mem"));
+  EXPECT_EQ(
+      window_.calls.at(window_.calls.size() - 2),
+      Message(kStyleWarning, "2 Files Processed\n\n1 Files Not Converted:\nb.mcd: empty card"));
+  EXPECT_EQ(report.processed, 2);
+}
+
+TEST_F(BatchRunTest, AFolderOfOnlyAnEmptyCardWritesNothing) {
+  folder_.Write("a.mcd", {});
+  Run(folder_.Folder());
+  EXPECT_EQ(window_.calls, (Calls{"read source", "read caption",
+                                  Message(kStyleWarning,
+                                          "0 Files Processed\n\n1 Files Not Converted:\n"
+                                          "a.mcd: empty card"),
+                                  Done()}));
+  EXPECT_EQ(folder_.Names(), Calls{"a.mcd"});
+}
+
+TEST_F(BatchRunTest, AFolderWithoutCardsReportsZeroPlainly) {
+  folder_.Write("x.mem", {1});
+  folder_.Write("x.bin", {1});
+  Run(folder_.Folder());
+  EXPECT_EQ(window_.calls, (Calls{"read source", "read caption",
+                                  Message(kStyleInformation, "0 Files Processed"), Done()}));
+}
+
+TEST_F(BatchRunTest, AMissingFolderIsReportedAsUnreadable) {
+  const std::string missing = folder_ / "nowhere";
+  Run(missing + "/a.mcd");
+  EXPECT_EQ(window_.calls, (Calls{"read source", "read caption",
+                                  Message(kStyleWarning, "0 Files Processed\n\nThe folder " +
+                                                             missing + "/ could not be read."),
+                                  Done()}));
+}
+
+TEST_F(BatchRunTest, AFailedWriteKeepsTheOldTargetAndIsNotCounted) {
+  WriteCards({"a.mcd", "b.mcd"});
+  folder_.Write("a.mem", {9, 9, 9});
+  faulty_.FailWritesOf("a.mem");
+  const BatchReport report = Run(folder_.Folder());
+  EXPECT_EQ(folder_.Read("a.mem"), (Bytes{9, 9, 9}));
+  EXPECT_EQ(folder_.Read("b.mem"), Target(folder_.Read("b.mcd")));
+  EXPECT_EQ(folder_.Names(), (Calls{"a.mcd", "a.mem", "b.mcd", "b.mem"}));
+  EXPECT_EQ(report.processed, 1);
+  EXPECT_EQ(FinalMessage(report),
+            "1 Files Processed\n\n1 Files Not Converted:\na.mcd: a.mem could not be written");
+}
+
+TEST_F(BatchRunTest, ACardThatCannotBeReadKeepsItsOldTarget) {
+  WriteCards({"a.mcd", "b.mcd"});
+  folder_.Write("a.mem", {7});
+  faulty_.FailReadsOf("a.mcd");
+  faulty_.FailLengthOf("b.mcd");
+  const BatchReport report = Run(folder_.Folder());
+  EXPECT_EQ(folder_.Read("a.mem"), Bytes{7});
+  EXPECT_FALSE(folder_.Exists("b.mem"));
+  EXPECT_EQ(report.processed, 0);
+  EXPECT_EQ(report.not_converted, 2);
+  for (const CardFailure& failure : report.first_failures) {
+    EXPECT_EQ(failure.reason, "could not be read") << failure.name;
+  }
+}
+
+TEST_F(BatchRunTest, AReadOnlyTargetStaysAsItWas) {
+  WriteCards({"a.mcd"});
+  folder_.Write("a.mem", {1, 2, 3});
+  std::filesystem::permissions(folder_.path() / "a.mem", std::filesystem::perms::owner_read);
+  const BatchReport report = Run(folder_.Folder());
+  EXPECT_EQ(folder_.Read("a.mem"), (Bytes{1, 2, 3}));
+  EXPECT_EQ(FinalMessage(report),
+            "0 Files Processed\n\n1 Files Not Converted:\na.mcd: a.mem is read-only");
+}
+
+TEST_F(BatchRunTest, ABrokenListingEndsTheRunAndSaysSo) {
+  WriteCards({"a.mcd", "b.mcd", "c.mcd"});
+  faulty_.BreakListingAfter(1);
+  const BatchReport report = Run(folder_.Folder());
+  EXPECT_EQ(report.processed, 1);
+  EXPECT_EQ(window_.calls.at(window_.calls.size() - 2),
+            Message(kStyleWarning,
+                    "1 Files Processed\n\nThe listing of " + folder_.Folder() + " stopped early."));
+}
+
+TEST(BatchRunDuplicates, TwoCardsWithOneTargetWriteItOnce) {
+  TempFolder folder;
+  folder.Write("a.mcd", PatternBytes(100, 1));
+  folder.Write("a.MCD", PatternBytes(100, 2));
+  std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
+  RecordingWindow window(folder.Folder());
+  const BatchReport report = btnStart_Click(window, *fs);
+
+  ASSERT_EQ(report.first_failures.size(), 1u);
+  const CardFailure& second = report.first_failures[0];
+  const std::string first = second.name == "a.mcd" ? "a.MCD" : "a.mcd";
+  EXPECT_EQ(second.reason, "a.mem was already written from " + first);
+  EXPECT_EQ(folder.Read("a.mem"), Target(folder.Read(first)));
+}
+
+TEST(FinalMessage, ListsTenFailuresAndCountsTheRest) {
+  BatchReport report;
+  report.ran = true;
+  report.processed = 4;
+  report.not_converted = 13;
+  for (int i = 0; i < 10; ++i)
+    report.first_failures.push_back({std::to_string(i) + ".mcd", "empty card"});
+  const std::string text = FinalMessage(report);
+  EXPECT_EQ(text.substr(0, 41), "4 Files Processed\n\n13 Files Not Converted");
+  EXPECT_NE(text.find("\n9.mcd: empty card\nand 3 more"), std::string::npos) << text;
+  EXPECT_EQ(text.substr(text.size() - 10), "and 3 more");
+}
+
+TEST(FinalMessage, ListsFailuresBeforeAnEarlyStop) {
+  BatchReport report;
+  report.folder = "/cards/";
+  report.not_converted = 1;
+  report.first_failures.push_back({"a.mcd", "empty card"});
+  report.listing_stopped_early = true;
+  EXPECT_EQ(FinalMessage(report),
+            "0 Files Processed\n\n1 Files Not Converted:\na.mcd: empty card\n"
+            "The listing of /cards/ stopped early.");
+}
+
+struct FolderCase {
+  const char* source;
+  char separator;
+  const char* folder;
+};
+
+class CardFolder : public ::testing::TestWithParam<FolderCase> {};
+
+TEST_P(CardFolder, CutsAfterTheLastSeparator) {
+  EXPECT_EQ(CardFolderFor(GetParam().source, GetParam().separator), GetParam().folder);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, CardFolder,
+    ::testing::Values(FolderCase{"C:\\cards\\a.mcd", '\\', "C:\\cards\\"},
+                      FolderCase{"C:\\cards\\", '\\', "C:\\cards\\"},
+                      FolderCase{"C:\\cards", '\\', "C:\\"}, FolderCase{"cards", '\\', "cards\\"},
+                      FolderCase{"a/b\\c", '\\', "a/b\\"},
+                      FolderCase{"/home/u/cards/a.mcd", '/', "/home/u/cards/"},
+                      FolderCase{"/home/u/cards/", '/', "/home/u/cards/"},
+                      FolderCase{"/home/u/cards", '/', "/home/u/"},
+                      FolderCase{"cards", '/', "cards/"}, FolderCase{"/", '/', "/"},
+                      FolderCase{"C:\\cards\\a.mcd", '/', "C:\\cards\\a.mcd/"}));
+
+}  // namespace
+}  // namespace pellamar

@@ -1,0 +1,68 @@
+#include "tests/support/temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace pellamar::testing {
+namespace fs = std::filesystem;
+
+TempFolder::TempFolder() {
+  std::random_device random;
+  path_ = fs::temp_directory_path() / ("pellamar-test-" + std::to_string(random()));
+  fs::create_directories(path_);
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  // Give back write permission that a test took away, so removal succeeds.
+  for (const auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
+    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+  }
+  fs::remove_all(path_, ignored);
+}
+
+std::string TempFolder::Folder() const { return (path_ / "").string(); }
+
+void TempFolder::Write(const std::string& name, const Bytes& bytes) const {
+  std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << "cannot write " << (path_ / name);
+}
+
+Bytes TempFolder::Read(const std::string& name) const {
+  std::ifstream in(path_ / name, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool TempFolder::Exists(const std::string& name) const {
+  std::error_code ignored;
+  return fs::exists(fs::symlink_status(path_ / name, ignored));
+}
+
+std::vector<std::string> TempFolder::Names() const {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(path_)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+Bytes PatternBytes(std::size_t length, std::uint8_t seed) {
+  Bytes bytes(length);
+  for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(i + seed);
+  return bytes;
+}
+
+Bytes RealCard(const std::string& name) {
+  std::ifstream in(fs::path(PELLAMAR_TEST_DATA_DIR) / name, std::ios::binary);
+  EXPECT_TRUE(in.good()) << "missing test card " << name;
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace pellamar::testing

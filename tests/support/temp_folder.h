@@ -1,0 +1,40 @@
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the test ends, and small helpers for the files in it.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+#include "core/file_system.h"
+
+namespace pellamar::testing {
+
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // The folder as the batch run addresses it: ending in the separator.
+  std::string Folder() const;
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+  void Write(const std::string& name, const Bytes& bytes) const;
+  Bytes Read(const std::string& name) const;
+  bool Exists(const std::string& name) const;
+  // The names in the folder, sorted, hidden ones included.
+  std::vector<std::string> Names() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Bytes 0, 1, ..., 255, 0, 1, ... of the given length, offset by `seed`.
+Bytes PatternBytes(std::size_t length, std::uint8_t seed = 0);
+
+// A real card from the test data folder.
+Bytes RealCard(const std::string& name);
+
+}  // namespace pellamar::testing
