@@ -48,19 +48,17 @@ class BatchRun {
  private:
   // Returns why the card was not converted, or "" once its target is written.
   std::string ConvertOne(const std::string& name) {
-    const std::string source = report_.folder + name;
-    const std::optional<std::uint64_t> length = fs_.FileLength(source);
-    if (!length) return "could not be read";
-    if (*length == 0) return "empty card";
-    if (!ReadCard(fs_, source, &card_).ok()) return "could not be read";
+    // The length that decides whether the card holds data is the one its
+    // open file reports as it is read: no second look-up, no race between.
+    if (!ReadCard(fs_, report_.folder + name, &card_).ok()) return "could not be read";
+    if (card_.empty()) return "empty card";
 
     const std::string target = TargetNameFor(name);
     const std::string key = fs_.FoldsCase() ? FoldAsciiCase(target) : target;
     if (auto earlier = written_.find(key); earlier != written_.end()) {
       return target + " was already written from " + earlier->second;
     }
-    ConvertCard(header_, card_, &target_bytes_);
-    const Status written = WriteCard(fs_, report_.folder + target, target_bytes_);
+    const Status written = WriteCard(fs_, report_.folder + target, ConvertCard(header_, card_));
     if (written.kind() == Status::Kind::kReadOnly) return target + " is read-only";
     if (!written.ok()) return target + " could not be written";
     written_.emplace(key, name);
@@ -84,8 +82,7 @@ class BatchRun {
   FileSystem& fs_;
   BatchReport report_;
   const TargetHeader header_ = BuildTargetHeader();
-  Bytes card_;
-  Bytes target_bytes_;
+  Bytes card_;  // reused from card to card
   // Targets written in this run (case-folded where the file system folds
   // case), with the card each came from.
   std::unordered_map<std::string, std::string> written_;

@@ -38,14 +38,19 @@ std::string TargetNameFor(const std::string& source_name) {
   return source_name + "." + std::string(kTargetExtension);
 }
 
-void ConvertCard(const TargetHeader& header, ByteView card, Bytes* target) {
-  target->resize(header.size() + card.size());
-  std::copy(header.begin(), header.end(), target->begin());
-  std::copy(card.begin(), card.end(), target->begin() + header.size());
+Bytes TargetCard::ToBytes() const {
+  Bytes bytes;
+  bytes.reserve(size());
+  for (ByteView piece : pieces_) bytes.insert(bytes.end(), piece.begin(), piece.end());
+  return bytes;
 }
 
-Status WriteCard(FileSystem& fs, const std::string& path, ByteView bytes) {
-  return fs.ReplaceWhole(path, bytes);
+TargetCard ConvertCard(const TargetHeader& header, ByteView card) {
+  return TargetCard(header, card);
+}
+
+Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& target) {
+  return fs.ReplaceWhole(path, target.pieces());
 }
 
 }  // namespace pellamar

@@ -27,11 +27,25 @@ Status ReadCard(FileSystem& fs, const std::string& path, Bytes* card);
 // they are; any other name gets ".mem" appended.
 std::string TargetNameFor(const std::string& source_name);
 
-// Writes `header` followed by `card` into `*target`, reusing its capacity.
-void ConvertCard(const TargetHeader& header, ByteView card, Bytes* target);
+// A target card: the header followed by the card, kept as the two pieces it
+// is made of so that writing it copies nothing.
+class TargetCard {
+ public:
+  TargetCard(const TargetHeader& header, ByteView card) : pieces_{ByteView(header), card} {}
 
-// Replaces the file at `path` with exactly `bytes` (see
+  std::span<const ByteView> pieces() const { return pieces_; }
+  std::size_t size() const { return pieces_[0].size() + pieces_[1].size(); }
+  Bytes ToBytes() const;
+
+ private:
+  std::array<ByteView, 2> pieces_;
+};
+
+// The target card of `card`. Both must outlive the result.
+TargetCard ConvertCard(const TargetHeader& header, ByteView card);
+
+// Replaces the file at `path` with exactly the target card (see
 // FileSystem::ReplaceWhole for what a failure leaves behind).
-Status WriteCard(FileSystem& fs, const std::string& path, ByteView bytes);
+Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& target);
 
 }  // namespace pellamar

@@ -57,13 +57,14 @@ class FileSystem {
   // the length is a failure. On failure `*out` is unspecified.
   virtual Status ReadWhole(const std::string& path, Bytes* out) = 0;
 
-  // Makes the file at `path` hold exactly `bytes`. The bytes go to a new
+  // Makes the file at `path` hold exactly `pieces`, one after another. The
+  // bytes go to a new
   // hidden file beside it, which then replaces `path` in one rename (a link
   // at `path` is replaced, never written through). On failure nothing is
   // left behind and an existing file at `path` is unchanged. An existing file
   // that is read-only (on POSIX: without its owner-write bit) is never
   // replaced, whoever runs the program: that gives Kind::kReadOnly.
-  virtual Status ReplaceWhole(const std::string& path, ByteView bytes) = 0;
+  virtual Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces) = 0;
 };
 
 // The file system of the platform the program was built for.

@@ -1,9 +1,12 @@
 // The file system on Linux and other POSIX systems.
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -84,12 +87,27 @@ class FileDescriptor {
   int fd_;
 };
 
-bool WriteAll(int fd, ByteView bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
+// Writes the pieces in order with as few calls as the kernel allows.
+bool WriteAll(int fd, std::span<const ByteView> pieces) {
+  std::vector<iovec> vectors;
+  for (ByteView piece : pieces) {
+    if (!piece.empty()) vectors.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
+  }
+  std::span<iovec> left(vectors);
+  while (!left.empty()) {
+    const ssize_t n =
+        writev(fd, left.data(), static_cast<int>(std::min<std::size_t>(left.size(), IOV_MAX)));
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
+    auto written = static_cast<std::size_t>(n);
+    while (!left.empty() && written >= left.front().iov_len) {
+      written -= left.front().iov_len;
+      left = left.subspan(1);
+    }
+    if (!left.empty()) {
+      left.front().iov_base = static_cast<char*>(left.front().iov_base) + written;
+      left.front().iov_len -= written;
+    }
   }
   return true;
 }
@@ -103,7 +121,8 @@ std::string FolderOf(const std::string& path) {
 // its name in `*temp_path`.
 FileDescriptor CreateTemporaryBeside(const std::string& path, std::string* temp_path) {
   static std::atomic<unsigned> counter{0};
-  const std::string prefix = FolderOf(path) + ".pellamar-" + std::to_string(getpid()) + "-";
+  static const std::string process = std::to_string(getpid());  // O_EXCL settles any clash
+  const std::string prefix = FolderOf(path) + ".pellamar-" + process + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     *temp_path = prefix + std::to_string(counter++) + ".tmp";
     const int fd = open(temp_path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -151,7 +170,7 @@ class PosixFileSystem final : public FileSystem {
     return Status::Ok();
   }
 
-  Status ReplaceWhole(const std::string& path, ByteView bytes) override {
+  Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces) override {
     struct stat st;
     if (lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
       return Status::Error(Status::Kind::kReadOnly, path + " is read-only");
@@ -159,7 +178,7 @@ class PosixFileSystem final : public FileSystem {
     std::string temp_path;
     FileDescriptor fd = CreateTemporaryBeside(path, &temp_path);
     if (!fd.valid()) return ErrnoStatus("cannot create a file beside", path, errno);
-    if (!WriteAll(fd.get(), bytes) || !fd.Close()) return Abandon(temp_path, "cannot write", path);
+    if (!WriteAll(fd.get(), pieces) || !fd.Close()) return Abandon(temp_path, "cannot write", path);
     if (rename(temp_path.c_str(), path.c_str()) != 0)
       return Abandon(temp_path, "cannot replace", path);
     return Status::Ok();

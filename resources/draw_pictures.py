@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Draws Pellamar's pictures as small pixel art and writes them next to this script.
+"""Draws Pellamar's pictures, pixel by pixel, and writes them next to this file.
 
   pellamar.ico / pellamar.png  program icon, 32x32: hands holding a game pad in
                                front of a cyan monitor showing a red "b"
@@ -61,9 +61,12 @@ def rounded(x0, y0, x1, y1, r):
     return inside
 
 
-def bitmap(x0, y0, rows):
-    return lambda x, y: (0 <= y - y0 < len(rows) and 0 <= x - x0 < len(rows[0])
-                         and rows[int(y - y0)][int(x - x0)] != ' ')
+def bitmap(x0, y0, art):
+    """A shape from text art: '#' is inside, rows are separated by '|'."""
+    rows = art.split('|')
+    return lambda x, y: (0 <= y - y0 < len(rows)
+                         and 0 <= x - x0 < len(rows[int(y - y0)])
+                         and rows[int(y - y0)][int(x - x0)] == '#')
 
 
 def union(*shapes):
@@ -205,15 +208,8 @@ def scene(w, h, k, on_screen):
 
 def icon_screen(cv, box):
     x0, y0 = round(box[0]), round(box[1])
-    b = bitmap(x0 + 8, y0 + 2, ['##    ',
-                                '##    ',
-                                '##    ',
-                                '## ## ',
-                                '######',
-                                '##  ##',
-                                '##  ##',
-                                '##  ##',
-                                '##### '])
+    b = bitmap(x0 + 8, y0 + 2,
+               '##|##|##|## ##|######|##  ##|##  ##|##  ##|#####')
     cv.paint(grown(cv, b, 1), 'yellow', edge=None, shade=False)
     cv.paint(b, 'red', edge=None, shade=False)
 

@@ -22,9 +22,8 @@ using Calls = std::vector<std::string>;
 const std::string kTitle = "[Pellamar [Batch Conversion]]";
 
 Bytes Target(const Bytes& card) {
-  Bytes target;
-  ConvertCard(BuildTargetHeader(), card, &target);
-  return target;
+  const TargetHeader header = BuildTargetHeader();
+  return ConvertCard(header, card).ToBytes();
 }
 
 std::string Label(const std::string& caption) { return "Label3: " + caption; }
@@ -156,15 +155,13 @@ TEST_F(BatchRunTest, ACardThatCannotBeReadKeepsItsOldTarget) {
   WriteCards({"a.mcd", "b.mcd"});
   folder_.Write("a.mem", {7});
   faulty_.FailReadsOf("a.mcd");
-  faulty_.FailLengthOf("b.mcd");
   const BatchReport report = Run(folder_.Folder());
   EXPECT_EQ(folder_.Read("a.mem"), Bytes{7});
-  EXPECT_FALSE(folder_.Exists("b.mem"));
-  EXPECT_EQ(report.processed, 0);
-  EXPECT_EQ(report.not_converted, 2);
-  for (const CardFailure& failure : report.first_failures) {
-    EXPECT_EQ(failure.reason, "could not be read") << failure.name;
-  }
+  EXPECT_EQ(folder_.Read("b.mem"), Target(folder_.Read("b.mcd")));
+  EXPECT_EQ(report.processed, 1);
+  ASSERT_EQ(report.not_converted, 1);
+  EXPECT_EQ(report.first_failures[0].name, "a.mcd");
+  EXPECT_EQ(report.first_failures[0].reason, "could not be read");
 }
 
 TEST_F(BatchRunTest, AReadOnlyTargetStaysAsItWas) {
@@ -200,6 +197,17 @@ TEST(BatchRunDuplicates, TwoCardsWithOneTargetWriteItOnce) {
   const std::string first = second.name == "a.mcd" ? "a.MCD" : "a.mcd";
   EXPECT_EQ(second.reason, "a.mem was already written from " + first);
   EXPECT_EQ(folder.Read("a.mem"), Target(folder.Read(first)));
+}
+
+TEST(FileHasData, IsTrueForAFileWithBytesOnly) {
+  TempFolder folder;
+  folder.Write("full.mcd", {0});
+  folder.Write("empty.mcd", {});
+  std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
+  EXPECT_TRUE(FileHasData(*fs, folder / "full.mcd"));
+  EXPECT_FALSE(FileHasData(*fs, folder / "empty.mcd"));
+  EXPECT_FALSE(FileHasData(*fs, folder / "missing.mcd"));
+  EXPECT_FALSE(FileHasData(*fs, folder.Folder()));
 }
 
 TEST(FinalMessage, ListsTenFailuresAndCountsTheRest) {

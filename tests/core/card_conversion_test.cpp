@@ -13,9 +13,8 @@ using testing::RealCard;
 using testing::TempFolder;
 
 Bytes Converted(const Bytes& card) {
-  Bytes target;
-  ConvertCard(BuildTargetHeader(), card, &target);
-  return target;
+  const TargetHeader header = BuildTargetHeader();
+  return ConvertCard(header, card).ToBytes();
 }
 
 TEST(TargetHeader, MatchesTheFormatByteForByte) {
@@ -47,11 +46,9 @@ TEST(ConvertCard, KeepsRealCardsUnchangedBehindTheHeader) {
   }
 }
 
-TEST(ConvertCard, ReusesTheTargetBufferWithoutLeftovers) {
-  Bytes target;
-  ConvertCard(BuildTargetHeader(), PatternBytes(5000), &target);
-  ConvertCard(BuildTargetHeader(), PatternBytes(10, 9), &target);
-  EXPECT_EQ(Bytes(target.begin() + 64, target.end()), PatternBytes(10, 9));
+TEST(ConvertCard, OfAnEmptyCardIsTheHeaderAlone) {
+  const TargetHeader header = BuildTargetHeader();
+  EXPECT_EQ(ConvertCard(header, {}).ToBytes(), Bytes(header.begin(), header.end()));
 }
 
 struct NameCase {
@@ -83,17 +80,19 @@ class WriteCardTest : public ::testing::Test {
 };
 
 TEST_F(WriteCardTest, CreatesTheTargetAndLeavesNothingElse) {
-  const Bytes bytes = Converted(PatternBytes(300));
-  ASSERT_TRUE(WriteCard(*fs_, folder_ / "a.mem", bytes).ok());
-  EXPECT_EQ(folder_.Read("a.mem"), bytes);
+  const TargetHeader header = BuildTargetHeader();
+  const Bytes card = PatternBytes(300);
+  ASSERT_TRUE(WriteCard(*fs_, folder_ / "a.mem", ConvertCard(header, card)).ok());
+  EXPECT_EQ(folder_.Read("a.mem"), Converted(card));
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
 }
 
 TEST_F(WriteCardTest, ReplacesALongerTargetWithExactlyTheNewBytes) {
   folder_.Write("a.mem", PatternBytes(200000, 3));
-  const Bytes bytes = Converted(PatternBytes(100));
-  ASSERT_TRUE(WriteCard(*fs_, folder_ / "a.mem", bytes).ok());
-  EXPECT_EQ(folder_.Read("a.mem"), bytes);
+  const TargetHeader header = BuildTargetHeader();
+  const Bytes card = PatternBytes(100);
+  ASSERT_TRUE(WriteCard(*fs_, folder_ / "a.mem", ConvertCard(header, card)).ok());
+  EXPECT_EQ(folder_.Read("a.mem"), Converted(card));
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
 }
 

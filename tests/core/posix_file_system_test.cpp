@@ -32,6 +32,11 @@ class PosixFileSystemTest : public ::testing::Test {
     return names;
   }
 
+  Status Replace(FileSystem& fs, const std::string& name, const Bytes& bytes) {
+    const ByteView piece(bytes);
+    return fs.ReplaceWhole(folder_ / name, std::span<const ByteView>(&piece, 1));
+  }
+
   TempFolder folder_;
   std::unique_ptr<FileSystem> fs_ = NewPlatformFileSystem();
 };
@@ -83,7 +88,7 @@ TEST_F(PosixFileSystemTest, LeavesAReadOnlyTargetAloneEvenForRoot) {
   folder_.Write("a.mem", old_bytes);
   std::filesystem::permissions(folder_.path() / "a.mem", std::filesystem::perms::owner_read);
 
-  const Status status = fs_->ReplaceWhole(folder_ / "a.mem", PatternBytes(80));
+  const Status status = Replace(*fs_, "a.mem", PatternBytes(80));
   EXPECT_EQ(status.kind(), Status::Kind::kReadOnly);
   EXPECT_EQ(folder_.Read("a.mem"), old_bytes);
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
@@ -94,7 +99,7 @@ TEST_F(PosixFileSystemTest, ReplacesALinkInsteadOfWritingThroughIt) {
   folder_.Write("elsewhere.bin", elsewhere);
   std::filesystem::create_symlink(folder_.path() / "elsewhere.bin", folder_.path() / "a.mem");
 
-  ASSERT_TRUE(fs_->ReplaceWhole(folder_ / "a.mem", PatternBytes(80)).ok());
+  ASSERT_TRUE(Replace(*fs_, "a.mem", PatternBytes(80)).ok());
   EXPECT_FALSE(std::filesystem::is_symlink(folder_.path() / "a.mem"));
   EXPECT_EQ(folder_.Read("a.mem"), PatternBytes(80));
   EXPECT_EQ(folder_.Read("elsewhere.bin"), elsewhere);
@@ -106,22 +111,21 @@ TEST_F(PosixFileSystemTest, AWriteThatStopsPartWayKeepsTheOldTargetAndNoTemporar
   testing::FaultFileSystem faulty(*fs_);
   faulty.FailWritesOf("a.mem");
 
-  EXPECT_EQ(faulty.ReplaceWhole(folder_ / "a.mem", PatternBytes(100000)).kind(),
-            Status::Kind::kIoError);
+  EXPECT_EQ(Replace(faulty, "a.mem", PatternBytes(100000)).kind(), Status::Kind::kIoError);
   EXPECT_EQ(folder_.Read("a.mem"), old_bytes);
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
 }
 
 TEST_F(PosixFileSystemTest, AFailedRenameLeavesNoTemporaryFile) {
   std::filesystem::create_directories(folder_.path() / "a.mem" / "inside");
-  EXPECT_FALSE(fs_->ReplaceWhole(folder_ / "a.mem", PatternBytes(100)).ok());
+  EXPECT_FALSE(Replace(*fs_, "a.mem", PatternBytes(100)).ok());
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
   EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "a.mem"));
 }
 
 TEST_F(PosixFileSystemTest, NewTargetsFollowTheUmaskLikeAnyNewFile) {
   const mode_t saved = umask(022);
-  ASSERT_TRUE(fs_->ReplaceWhole(folder_ / "a.mem", PatternBytes(10)).ok());
+  ASSERT_TRUE(Replace(*fs_, "a.mem", PatternBytes(10)).ok());
   umask(saved);
   struct stat st;
   ASSERT_EQ(stat((folder_ / "a.mem").c_str(), &st), 0);

@@ -65,7 +65,6 @@ std::unique_ptr<CardListing> FaultFileSystem::ListCards(const std::string& folde
 }
 
 std::optional<std::uint64_t> FaultFileSystem::FileLength(const std::string& path) {
-  if (Matches(failing_lengths_, path)) return std::nullopt;
   return real_.FileLength(path);
 }
 
@@ -75,11 +74,13 @@ Status FaultFileSystem::ReadWhole(const std::string& path, Bytes* out) {
   return Status::Error(Status::Kind::kIoError, "injected read failure: " + path);
 }
 
-Status FaultFileSystem::ReplaceWhole(const std::string& path, ByteView bytes) {
-  if (!Matches(failing_writes_, path)) return real_.ReplaceWhole(path, bytes);
+Status FaultFileSystem::ReplaceWhole(const std::string& path, std::span<const ByteView> pieces) {
+  if (!Matches(failing_writes_, path)) return real_.ReplaceWhole(path, pieces);
 #ifndef _WIN32
-  FileSizeLimit limit(bytes.size() / 2);
-  return real_.ReplaceWhole(path, bytes);
+  std::size_t size = 0;
+  for (ByteView piece : pieces) size += piece.size();
+  FileSizeLimit limit(size / 2);
+  return real_.ReplaceWhole(path, pieces);
 #else
   return Status::Error(Status::Kind::kIoError, "injected write failure: " + path);
 #endif

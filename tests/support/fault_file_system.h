@@ -21,8 +21,6 @@ class FaultFileSystem : public FileSystem {
   // Reads of the card with this bare name fail after its length was read;
   // the buffer is left holding junk, as a broken read may leave it.
   void FailReadsOf(const std::string& name) { failing_reads_.insert(name); }
-  // Lengths of the card with this bare name cannot be read.
-  void FailLengthOf(const std::string& name) { failing_lengths_.insert(name); }
   // The listing breaks after returning this many names.
   void BreakListingAfter(std::size_t names) { break_listing_after_ = names; }
 
@@ -31,7 +29,7 @@ class FaultFileSystem : public FileSystem {
   std::unique_ptr<CardListing> ListCards(const std::string& folder, Status* status) override;
   std::optional<std::uint64_t> FileLength(const std::string& path) override;
   Status ReadWhole(const std::string& path, Bytes* out) override;
-  Status ReplaceWhole(const std::string& path, ByteView bytes) override;
+  Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces) override;
 
  private:
   bool Matches(const std::set<std::string>& names, const std::string& path) const;
@@ -39,7 +37,6 @@ class FaultFileSystem : public FileSystem {
   FileSystem& real_;
   std::set<std::string> failing_writes_;
   std::set<std::string> failing_reads_;
-  std::set<std::string> failing_lengths_;
   std::size_t break_listing_after_ = static_cast<std::size_t>(-1);
 };
 
