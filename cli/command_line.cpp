@@ -1,0 +1,100 @@
+#include "cli/command_line.h"
+
+#include <filesystem>
+#include <ostream>
+#include <string_view>
+
+namespace pellamar::cli {
+namespace {
+
+constexpr char kUsage[] = "Usage: pellamar-cli [--verbose] [--] PATH\n";
+
+constexpr char kHelp[] =
+    "Converts every Bleem! memory card (*.mcd) of a folder into a Virtual Game\n"
+    "Station memory card (.mem) beside it: the card's bytes behind a 64-byte header.\n"
+    "\n"
+    "PATH is the folder of the cards, or any card in it: cards/slot1.mcd selects\n"
+    "cards/, and slot1.mcd the current folder.\n"
+    "\n"
+    "Options:\n"
+    "  --verbose   when standard error is not a terminal, report each card there\n"
+    "  --help      show this help and exit\n"
+    "  --version   show the version and exit\n"
+    "  --          end of options\n"
+    "\n"
+    "Progress goes to standard error, the final report to standard output.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every card was converted (also when there were none)\n"
+    "  1  a card was not converted, the folder could not be read, or its listing\n"
+    "     stopped early\n"
+    "  2  the command line was wrong\n";
+
+CommandLine UsageError(std::string problem) {
+  CommandLine line;
+  line.action = CommandLine::Action::kUsageError;
+  line.problem = std::move(problem);
+  return line;
+}
+
+bool IsOption(std::string_view arg) { return arg.size() > 1 && arg.front() == '-'; }
+
+}  // namespace
+
+CommandLine ParseCommandLine(int argc, const char* const* argv) {
+  CommandLine line;
+  bool has_path = false;
+  bool options_ended = false;
+  for (int i = 0; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (!options_ended && IsOption(arg)) {
+      if (arg == "--") {
+        options_ended = true;
+      } else if (arg == "--help" || arg == "-h") {
+        line.action = CommandLine::Action::kHelp;
+        return line;
+      } else if (arg == "--version") {
+        line.action = CommandLine::Action::kVersion;
+        return line;
+      } else if (arg == "--verbose") {
+        line.verbose = true;
+      } else {
+        return UsageError("unknown option '" + std::string(arg) + "'");
+      }
+      continue;
+    }
+    if (has_path) return UsageError("only one PATH may be given");
+    line.path = arg;
+    has_path = true;
+  }
+  return line;
+}
+
+PathKind KindOf(const std::string& path) {
+  std::error_code ignored;
+  const std::filesystem::file_status status = std::filesystem::status(path, ignored);
+  if (path.empty() || !std::filesystem::exists(status)) return PathKind::kNothing;
+  return std::filesystem::is_directory(status) ? PathKind::kFolder : PathKind::kFile;
+}
+
+std::string SourceTextFor(const std::string& path, PathKind kind) {
+  if (kind == PathKind::kFolder) return path.back() == '/' ? path : path + '/';
+  if (kind == PathKind::kFile && path.find('/') == std::string::npos) return "./" + path;
+  return path;
+}
+
+int ExitStatusFor(const BatchReport& report) {
+  if (!report.ran) return kExitUsage;
+  return report.AllConverted() ? kExitConverted : kExitNotConverted;
+}
+
+void PrintHelp(std::ostream& out) { out << kUsage << '\n' << kHelp; }
+
+void PrintVersion(std::ostream& out) { out << kProgramName << ' ' << PELLAMAR_VERSION << '\n'; }
+
+void PrintUsageError(std::ostream& err, const std::string& problem) {
+  err << kProgramName << ": " << problem << '\n'
+      << kUsage << "Try 'pellamar-cli --help' for more information.\n";
+}
+
+}  // namespace pellamar::cli

@@ -1,0 +1,120 @@
+// Reading pellamar-cli's arguments, choosing the source text and the exit
+// status.
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "tests/support/temp_folder.h"
+
+namespace pellamar::cli {
+namespace {
+
+using Action = CommandLine::Action;
+
+struct ParseCase {
+  std::vector<const char*> args;
+  Action action;
+  std::string path;
+  bool verbose;
+  std::string problem;
+};
+
+std::ostream& operator<<(std::ostream& out, const ParseCase& c) {
+  out << "args:";
+  for (const char* arg : c.args) out << " [" << arg << "]";
+  return out;
+}
+
+class ParseCommandLineTest : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseCommandLineTest, ReadsTheArguments) {
+  const ParseCase& c = GetParam();
+  const CommandLine line = ParseCommandLine(static_cast<int>(c.args.size()), c.args.data());
+  EXPECT_EQ(line.action, c.action);
+  EXPECT_EQ(line.problem, c.problem);
+  if (c.action != Action::kRun) return;
+  EXPECT_EQ(line.path, c.path);
+  EXPECT_EQ(line.verbose, c.verbose);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, ParseCommandLineTest,
+    ::testing::Values(
+        // No PATH is left to the run, which treats it as an empty source.
+        ParseCase{{}, Action::kRun, "", false, ""},
+        ParseCase{{"cards"}, Action::kRun, "cards", false, ""},
+        ParseCase{{""}, Action::kRun, "", false, ""},
+        ParseCase{{"--verbose", "cards/a.mcd"}, Action::kRun, "cards/a.mcd", true, ""},
+        ParseCase{{"cards", "--verbose"}, Action::kRun, "cards", true, ""},
+        ParseCase{{"-"}, Action::kRun, "-", false, ""},
+        // "--" ends the options, once.
+        ParseCase{{"--", "--verbose"}, Action::kRun, "--verbose", false, ""},
+        ParseCase{{"--verbose", "--", "-cards"}, Action::kRun, "-cards", true, ""},
+        ParseCase{{"--", "--"}, Action::kRun, "--", false, ""},
+        ParseCase{{"--help"}, Action::kHelp, "", false, ""},
+        ParseCase{{"-h"}, Action::kHelp, "", false, ""},
+        ParseCase{{"cards", "--help", "--bogus"}, Action::kHelp, "", false, ""},
+        ParseCase{{"--version", "a", "b"}, Action::kVersion, "", false, ""},
+        ParseCase{
+            {"--bogus", "--help"}, Action::kUsageError, "", false, "unknown option '--bogus'"},
+        ParseCase{{"-cards"}, Action::kUsageError, "", false, "unknown option '-cards'"},
+        ParseCase{{"--verbose=yes", "cards"},
+                  Action::kUsageError,
+                  "",
+                  false,
+                  "unknown option '--verbose=yes'"},
+        ParseCase{{"a", "b"}, Action::kUsageError, "", false, "only one PATH may be given"},
+        ParseCase{{"a", "--", "b"}, Action::kUsageError, "", false, "only one PATH may be given"}));
+
+TEST(SourceTextFor, AFolderStandsForItselfWithOrWithoutItsSlash) {
+  EXPECT_EQ(SourceTextFor("cards", PathKind::kFolder), "cards/");
+  EXPECT_EQ(SourceTextFor("cards/", PathKind::kFolder), "cards/");
+  EXPECT_EQ(SourceTextFor("/", PathKind::kFolder), "/");
+  EXPECT_EQ(SourceTextFor(".", PathKind::kFolder), "./");
+}
+
+TEST(SourceTextFor, ABareCardNameStandsForTheCurrentFolder) {
+  EXPECT_EQ(SourceTextFor("slot1.mcd", PathKind::kFile), "./slot1.mcd");
+  EXPECT_EQ(SourceTextFor("cards/slot1.mcd", PathKind::kFile), "cards/slot1.mcd");
+  // A misspelt folder must not turn into the current one.
+  EXPECT_EQ(SourceTextFor("cadrs", PathKind::kNothing), "cadrs");
+}
+
+TEST(KindOf, FollowsLinksAndTellsFoldersFromFiles) {
+  testing::TempFolder folder;
+  folder.Write("a.mcd", {1});
+  std::filesystem::create_directory(folder.path() / "sub");
+  std::filesystem::create_directory_symlink(folder.path() / "sub", folder.path() / "link");
+  EXPECT_EQ(KindOf(folder.path().string()), PathKind::kFolder);
+  EXPECT_EQ(KindOf(folder / "sub"), PathKind::kFolder);
+  EXPECT_EQ(KindOf(folder / "link"), PathKind::kFolder);
+  EXPECT_EQ(KindOf(folder / "a.mcd"), PathKind::kFile);
+  EXPECT_EQ(KindOf(folder / "missing"), PathKind::kNothing);
+  EXPECT_EQ(KindOf(""), PathKind::kNothing);
+}
+
+TEST(ExitStatusFor, TellsConvertedFromNotConvertedFromNotRun) {
+  BatchReport report;
+  EXPECT_EQ(ExitStatusFor(report), kExitUsage);  // stopped at an empty source text
+
+  report.ran = true;
+  EXPECT_EQ(ExitStatusFor(report), kExitConverted);  // no cards at all
+  report.processed = 5;
+  EXPECT_EQ(ExitStatusFor(report), kExitConverted);
+
+  BatchReport failed = report;
+  failed.not_converted = 1;
+  EXPECT_EQ(ExitStatusFor(failed), kExitNotConverted);
+  failed = report;
+  failed.folder_unreadable = true;
+  EXPECT_EQ(ExitStatusFor(failed), kExitNotConverted);
+  failed = report;
+  failed.listing_stopped_early = true;
+  EXPECT_EQ(ExitStatusFor(failed), kExitNotConverted);
+}
+
+}  // namespace
+}  // namespace pellamar::cli
