@@ -13,7 +13,7 @@ build: deps
 run: build
 	./build/pellamar
 
-test: test-native
+test: test-native test-windows
 
 test-native: build
 	ctest --preset default
@@ -25,6 +25,7 @@ test-asan: deps
 
 bench: build
 	./build/bench/pellamar_bench
+	./build/bench/pellamar_gui_bench
 
 format:
 	tools/install-deps build
@@ -33,6 +34,39 @@ format:
 
 format-check:
 	cmake --build --preset default --target format-check
+
+# The Windows build, cross-compiled: build/windows/Pellamar.exe and
+# build/windows/Pellamar-<version>-win32.zip.
+.PHONY: deps-windows windows test-windows
+deps-windows:
+	tools/install-deps build e2e windows
+
+windows: deps-windows
+	cmake --preset windows
+	cmake --build --preset windows
+
+# Its tests under Wine: those of the 32-bit build where this machine can run
+# 32-bit programs, else those of the same code built for 64-bit Windows.
+test-windows: windows
+	preset=$$(tools/wine-ctest --print-preset) && \
+	  cmake --preset $$preset && \
+	  cmake --build --preset $$preset && \
+	  tools/wine-ctest $$preset
+
+.PHONY: screenshot
+screenshot: build
+	tools/screenshot
+
+.PHONY: screenshot-windows
+screenshot-windows:
+	tools/install-deps build e2e windows
+	cmake --preset windows
+	cmake --build --preset windows --target Pellamar
+	tools/screenshot-windows
+
+.PHONY: package
+package: build
+	cmake --build --preset default --target package
 
 clean:
 	rm -rf build

@@ -11,7 +11,8 @@ namespace pellamar {
 namespace {
 
 // Entries that a listing of cards leaves out: the normal-file mask.
-constexpr DWORD kNotACard = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+constexpr DWORD kNotACard =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 // ReadFile and WriteFile move at most this many bytes per call.
 constexpr std::size_t kMaxChunk = 1u << 30;
 
@@ -43,8 +44,8 @@ std::string ErrorText(DWORD error) {
   wchar_t* buffer = nullptr;
   const DWORD flags =
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-  const DWORD n = FormatMessageW(flags, nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0,
-                                 nullptr);
+  const DWORD n =
+      FormatMessageW(flags, nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::wstring text(buffer != nullptr ? buffer : L"", n);
   LocalFree(buffer);
   while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
@@ -262,10 +263,6 @@ class Win32FileSystem final : public FileSystem {
       return Abandon(&file, temp_path, "cannot write", path);
     }
     if (!MoveFileExW(temp_path.c_str(), wide.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      if (IsReadOnlyFile(wide)) {
-        DeleteFileW(temp_path.c_str());
-        return Status::Error(Status::Kind::kReadOnly, path + " is read-only");
-      }
       return Abandon(&file, temp_path, "cannot replace", path);
     }
     return Status::Ok();

@@ -1,0 +1,12 @@
+// The program's entry: shows the one window and serves its events until the
+// window is closed, which ends the program.
+#include <QApplication>
+
+#include "ui/qt/frm_pellamar.h"
+
+int main(int argc, char* argv[]) {
+  QApplication app(argc, argv);
+  pellamar::ui::frmPellamar window;
+  window.show();
+  return app.exec();
+}

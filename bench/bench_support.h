@@ -1,0 +1,66 @@
+// What the benchmarks share: their options, a folder of generated cards, a
+// window that does nothing, and medians.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/batch_run.h"
+
+namespace pellamar::bench {
+
+struct Options {
+  int cards = 2000;
+  std::size_t size = 131072;
+  int rounds = 5;
+  std::filesystem::path dir;  // /dev/shm where it exists, else the temporary folder
+};
+
+// Reads --cards, --size, --rounds and --dir from argv[first..]; false on
+// anything else.
+bool ParseOptions(int argc, char** argv, int first, Options* options);
+void PrintUsage(const char* program);
+
+// A folder of generated cards, removed with everything in it at the end.
+class CardFolder {
+ public:
+  explicit CardFolder(const Options& options);
+  ~CardFolder();
+  const std::filesystem::path& path() const { return path_; }
+  // The folder as the source field would name it: ending in "/".
+  std::string SourceText() const { return (path_ / "").string(); }
+  // Removes every file but the cards, so the next pass writes afresh.
+  void RemoveOutputs() const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+class SilentWindow : public WindowOperations {
+ public:
+  explicit SilentWindow(std::string source) : source_(std::move(source)) {}
+  std::string SourceText() override { return source_; }
+  void btnSource_Click() override {}
+  void SetLabel3Caption(const std::string&) override {}
+  void RepaintNow() override {}
+  std::string Caption() override { return "bench"; }
+  void ShowMessageBox(const std::string& text, int, const std::string&) override {
+    message_ = text;
+  }
+  const std::string& message() const { return message_; }
+
+ private:
+  std::string source_;
+  std::string message_;
+};
+
+using Clock = std::chrono::steady_clock;
+double SecondsSince(Clock::time_point start);
+double Median(std::vector<double> values);
+long PeakRssKiB();
+// One line: the median seconds of `what` and its rate in cards and MB.
+void PrintRate(const char* what, double seconds, const Options& options);
+
+}  // namespace pellamar::bench

@@ -1,0 +1,146 @@
+// Measures what the Qt window costs (offscreen platform):
+//
+//   pellamar_gui_bench [--cards N] [--size BYTES] [--rounds R] [--dir FOLDER]
+//
+// 1. From process start to the window's first paint: the benchmark starts
+//    itself as a child that shows the window and reports its first paint
+//    event, R times, and prints the median.
+// 2. "Convert" of N cards through the window, its repaint after every card
+//    included, against the core run alone on the same folder, alternated R
+//    times; it prints the medians and their ratio.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bench/bench_support.h"
+#include "core/batch_run.h"
+#include "ui/qt/frm_pellamar.h"
+#include "ui/qt/message_box.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace pellamar::bench;
+constexpr char kChildFlag[] = "--first-paint-child";
+
+// Writes one byte to standard output at the window's first paint, then ends
+// the process at once.
+class FirstPaintReporter : public QObject {
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) {
+      const char done = '!';
+      if (write(STDOUT_FILENO, &done, 1) == 1) _exit(0);
+      _exit(1);
+    }
+    return QObject::eventFilter(watched, event);
+  }
+};
+
+int ShowWindowUntilFirstPaint(int argc, char** argv) {
+  QApplication app(argc, argv);
+  FirstPaintReporter reporter;
+  app.installEventFilter(&reporter);
+  pellamar::ui::frmPellamar window;
+  window.show();
+  return app.exec();
+}
+
+// Seconds from spawning the child to its report of the first paint.
+double TimeToFirstPaint(const char* self) {
+  int pipe_ends[2];
+  if (pipe(pipe_ends) != 0) return -1;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, pipe_ends[0]);
+  char* child_argv[] = {const_cast<char*>(self), const_cast<char*>(kChildFlag), nullptr};
+
+  const Clock::time_point start = Clock::now();
+  pid_t child = 0;
+  const int spawned = posix_spawn(&child, self, &actions, nullptr, child_argv, environ);
+  close(pipe_ends[1]);
+  char report = 0;
+  const bool painted = spawned == 0 && read(pipe_ends[0], &report, 1) == 1;
+  const double seconds = SecondsSince(start);
+  close(pipe_ends[0]);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = 0;
+  if (spawned == 0) waitpid(child, &status, 0);
+  return painted && report == '!' ? seconds : -1;
+}
+
+bool MeasureFirstPaint(const char* self, const Options& options) {
+  std::vector<double> seconds;
+  for (int round = 0; round < options.rounds; ++round) {
+    seconds.push_back(TimeToFirstPaint(self));
+    if (seconds.back() < 0) {
+      std::fprintf(stderr, "the window never painted\n");
+      return false;
+    }
+  }
+  std::printf("start to first paint  median %.1f ms\n", Median(seconds) * 1000);
+  return true;
+}
+
+bool MeasureConvert(const Options& options) {
+  const CardFolder folder(options);
+  pellamar::ui::frmPellamar window;
+  window.show();
+  QApplication::processEvents();
+  window.findChild<QLineEdit*>("txtSource")->setText(QString::fromStdString(folder.SourceText()));
+  std::unique_ptr<pellamar::FileSystem> file_system = pellamar::NewPlatformFileSystem();
+
+  std::vector<double> through_window, core_only;
+  for (int round = 0; round < options.rounds; ++round) {
+    folder.RemoveOutputs();
+    pellamar::ui::MessageBoxSeam::Reset();
+    pellamar::ui::MessageBoxSeam::AnswerNext();
+    auto start = Clock::now();
+    window.btnStart_Click();
+    through_window.push_back(SecondsSince(start));
+    const auto& boxes = pellamar::ui::MessageBoxSeam::Answered();
+    const QString expected = QString::number(options.cards) + " Files Processed";
+    if (boxes.size() != 1 || boxes[0].text != expected) {
+      std::fprintf(stderr, "the run through the window failed\n");
+      return false;
+    }
+
+    folder.RemoveOutputs();
+    SilentWindow silent(folder.SourceText());
+    start = Clock::now();
+    const pellamar::BatchReport report = pellamar::btnStart_Click(silent, *file_system);
+    core_only.push_back(SecondsSince(start));
+    if (report.processed != options.cards) return false;
+  }
+  PrintRate("window", Median(through_window), options);
+  PrintRate("core", Median(core_only), options);
+  std::printf("ratio     window/core %.3f\n", Median(through_window) / Median(core_only));
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  if (argc == 2 && std::strcmp(argv[1], kChildFlag) == 0) {
+    return ShowWindowUntilFirstPaint(argc, argv);
+  }
+  Options options;
+  if (!ParseOptions(argc, argv, 1, &options)) {
+    PrintUsage(argv[0]);
+    return 2;
+  }
+  std::printf("%d cards of %zu bytes, %d rounds, offscreen\n", options.cards, options.size,
+              options.rounds);
+  if (!MeasureFirstPaint(argv[0], options)) return 1;
+  QApplication app(argc, argv);
+  return MeasureConvert(options) ? 0 : 1;
+}

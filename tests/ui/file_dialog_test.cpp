@@ -1,0 +1,238 @@
+// The open and save dialogs: how a filter string and a start folder become
+// a Qt dialog, what the test seam answers, and Qt's own dialog driven for
+// real, with its refusals and prompts.
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+#include <string>
+
+#include "tests/ui/modal_steps.h"
+#include "ui/qt/file_dialog.h"
+
+using pellamar::testing::ModalRescue;
+using pellamar::testing::WhenModal;
+using pellamar::ui::FileDialogRequest;
+using pellamar::ui::FileDialogSeam;
+
+namespace {
+
+constexpr char kCardFilter[] = "Bleem Memory Cards (*.mcd)|*.mcd|All files (*.*)|*.*";
+
+// What a test saw of a Qt file dialog while it was up.
+struct SeenDialog {
+  QString title;
+  QString folder;
+  QStringList name_filters;
+  QString name_filter_in_force;
+  QString proposed_name;
+  QFileDialog::FileMode file_mode = QFileDialog::AnyFile;
+};
+
+SeenDialog Look(QFileDialog* dialog) {
+  return {dialog->windowTitle(),
+          dialog->directory().absolutePath(),
+          dialog->nameFilters(),
+          dialog->selectedNameFilter(),
+          dialog->findChild<QLineEdit*>("fileNameEdit")->text(),
+          dialog->fileMode()};
+}
+
+// Confirms the name in the dialog, as its Open or Save button does.
+void Confirm(QFileDialog* dialog) { QMetaObject::invokeMethod(dialog, "accept"); }
+
+// Types `name` into the dialog and confirms it.
+void Confirm(QFileDialog* dialog, const QString& name) {
+  dialog->findChild<QLineEdit*>("fileNameEdit")->setText(name);
+  Confirm(dialog);
+}
+
+// Answers the next message box with `answer`, keeping its text.
+void AnswerNextBox(QMessageBox::StandardButton answer, QStringList* texts) {
+  WhenModal<QMessageBox>([answer, texts](QMessageBox* box) {
+    texts->append(box->text());
+    box->button(answer)->click();
+  });
+}
+
+}  // namespace
+
+class TestFileDialog : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+  void nameFiltersFollowTheFilterString_data();
+  void nameFiltersFollowTheFilterString();
+  void driveLetterFoldersStandForTheHomeFolder_data();
+  void driveLetterFoldersStandForTheHomeFolder();
+  void argumentsReachTheDialogAndTheFilterIsConverted();
+  void queuedAnswersComeBackInOrder();
+  void qtOpenDialogAcceptsOnlyAnExistingFile();
+  void qtSaveDialogAsksBeforeCreatingAndBeforeReplacing();
+
+ private:
+  QTemporaryDir home_;
+  QWidget owner_;
+  std::unique_ptr<ModalRescue> rescue_;
+};
+
+void TestFileDialog::initTestCase() {
+  QVERIFY(home_.isValid());
+  qputenv("HOME", QFile::encodeName(home_.path()));
+  QVERIFY(QFile::copy(PELLAMAR_TEST_DATA_DIR "/m1.mcd", home_.filePath("m1.mcd")));
+  owner_.show();
+}
+
+void TestFileDialog::init() { rescue_ = std::make_unique<ModalRescue>(10); }
+
+void TestFileDialog::cleanup() {
+  FileDialogSeam::Reset();
+  QVERIFY2(!rescue_->rescued(), "a dialog was left open");
+}
+
+void TestFileDialog::nameFiltersFollowTheFilterString_data() {
+  QTest::addColumn<QString>("filter");
+  QTest::addColumn<QStringList>("expected");
+  const QStringList cards = {"Bleem Memory Cards (*.mcd)", "All files (*.*)"};
+  QTest::newRow("the program's own") << kCardFilter << cards;
+  QTest::newRow("a final bar changes nothing") << QString(kCardFilter) + "|" << cards;
+  QTest::newRow("patterns are added") << "Cards|*.mcd" << QStringList{"Cards (*.mcd)"};
+  QTest::newRow("several patterns") << "Cards|*.mcd;*.gme" << QStringList{"Cards (*.mcd *.gme)"};
+  QTest::newRow("own several patterns")
+      << "Cards (*.mcd;*.gme)|*.mcd;*.gme" << QStringList{"Cards (*.mcd *.gme)"};
+  QTest::newRow("other patterns in the description")
+      << "Cards (*.gme)|*.mcd" << QStringList{"Cards (*.gme) (*.mcd)"};
+  QTest::newRow("a description without a pattern")
+      << "Cards|*.mcd|Other" << QStringList{"Cards (*.mcd)", "Other ()"};
+  QTest::newRow("empty") << "" << QStringList{};
+}
+
+void TestFileDialog::nameFiltersFollowTheFilterString() {
+  QFETCH(QString, filter);
+  QFETCH(QStringList, expected);
+  QCOMPARE(pellamar::ui::QtNameFilters(filter.toStdString()), expected);
+}
+
+void TestFileDialog::driveLetterFoldersStandForTheHomeFolder_data() {
+  QTest::addColumn<QString>("init_dir");
+  QTest::addColumn<QString>("expected");
+  const QString home = home_.path();
+  QTest::newRow("c:\\") << "c:\\" << home;
+  QTest::newRow("C:\\") << "C:\\" << home;
+  QTest::newRow("a bare drive") << "d:" << home;
+  QTest::newRow("below a drive") << "c:\\cards\\old\\" << home + "/cards/old";
+  QTest::newRow("a local path") << "/media/cards"
+                                << "/media/cards";
+}
+
+void TestFileDialog::driveLetterFoldersStandForTheHomeFolder() {
+  QFETCH(QString, init_dir);
+  QFETCH(QString, expected);
+  QCOMPARE(pellamar::ui::LocalFolderFor(init_dir.toStdString()), expected);
+}
+
+void TestFileDialog::argumentsReachTheDialogAndTheFilterIsConverted() {
+  const QByteArray converted("Cards\0*.mcd\0All\0*.*\0", 20);
+
+  FileDialogSeam::SetNextFileName("/cards/a.mcd");
+  std::string filter = "Cards|*.mcd|All|*.*";
+  pellamar::ui::OpenDialog(owner_, filter, "Pick", "c:\\");
+  QCOMPARE(QByteArray::fromStdString(filter), converted);
+  FileDialogRequest open = FileDialogSeam::LastAnsweredRequest();
+  QVERIFY(!open.save);
+  QCOMPARE(open.owner, &owner_);
+  QCOMPARE(open.title, "Pick");
+  QCOMPARE(open.folder, home_.path());
+  QCOMPARE(open.name_filters, QStringList({"Cards (*.mcd)", "All (*.*)"}));
+
+  FileDialogSeam::SetNextFileName("/cards/b.mem");
+  filter = "Cards|*.mcd|All|*.*|";
+  pellamar::ui::SaveDialog(owner_, filter, "Keep", "/media", std::string(300, 'n'));
+  QCOMPARE(QByteArray::fromStdString(filter), converted);
+  FileDialogRequest save = FileDialogSeam::LastAnsweredRequest();
+  QVERIFY(save.save);
+  QCOMPARE(save.title, "Keep");
+  QCOMPARE(save.folder, "/media");
+  QCOMPARE(save.file_name, QString(254, 'n'));
+}
+
+void TestFileDialog::queuedAnswersComeBackInOrder() {
+  FileDialogSeam::SetNextFileName("/cards/Kärtchen.mcd");
+  FileDialogSeam::SetNextFileName("");
+  std::string filter = kCardFilter;
+  QCOMPARE(pellamar::ui::OpenDialog(owner_, filter, "Pick", "c:\\"), "/cards/Kärtchen.mcd");
+  filter = kCardFilter;
+  QCOMPARE(pellamar::ui::OpenDialog(owner_, filter, "Pick", "c:\\"), "");
+}
+
+void TestFileDialog::qtOpenDialogAcceptsOnlyAnExistingFile() {
+  FileDialogSeam::UseQtDialog(true);
+  SeenDialog seen;
+  QStringList refusals;
+  bool open_after_refusal = false;
+  WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+    seen = Look(dialog);
+    AnswerNextBox(QMessageBox::Ok, &refusals);
+    Confirm(dialog, "missing.mcd");
+    open_after_refusal = dialog->isVisible();
+    Confirm(dialog, "m1.mcd");
+  });
+  std::string filter = kCardFilter;
+  const std::string chosen =
+      pellamar::ui::OpenDialog(owner_, filter, "Select a memory card", "c:\\");
+
+  QCOMPARE(chosen, QFile::encodeName(home_.filePath("m1.mcd")).toStdString());
+  QCOMPARE(seen.title, "Select a memory card");
+  QCOMPARE(seen.folder, home_.path());
+  QCOMPARE(seen.name_filters, QStringList({"Bleem Memory Cards (*.mcd)", "All files (*.*)"}));
+  QCOMPARE(seen.name_filter_in_force, "Bleem Memory Cards (*.mcd)");
+  QCOMPARE(seen.file_mode, QFileDialog::ExistingFile);
+  QCOMPARE(refusals.size(), 1);
+  QVERIFY2(refusals[0].contains("missing.mcd"), qPrintable(refusals[0]));
+  QVERIFY(open_after_refusal);
+}
+
+void TestFileDialog::qtSaveDialogAsksBeforeCreatingAndBeforeReplacing() {
+  FileDialogSeam::UseQtDialog(true);
+  SeenDialog seen;
+  QStringList prompts;
+  QList<bool> open_after_no;
+  // Says No to the prompt, then confirms again and says Yes.
+  auto no_then_yes = [&](QFileDialog* dialog) {
+    seen = Look(dialog);
+    AnswerNextBox(QMessageBox::No, &prompts);
+    Confirm(dialog);
+    open_after_no.append(dialog->isVisible());
+    AnswerNextBox(QMessageBox::Yes, &prompts);
+    Confirm(dialog);
+  };
+  std::string filter = kCardFilter;
+
+  WhenModal<QFileDialog>(no_then_yes);
+  const std::string created = pellamar::ui::SaveDialog(owner_, filter, "Save", "c:\\", "new.mem");
+  QCOMPARE(created, QFile::encodeName(home_.filePath("new.mem")).toStdString());
+  QCOMPARE(seen.proposed_name, "new.mem");
+  QCOMPARE(seen.name_filter_in_force, "Bleem Memory Cards (*.mcd)");
+  QVERIFY(!QFile::exists(home_.filePath("new.mem")));  // asking is not creating
+
+  filter = kCardFilter;
+  WhenModal<QFileDialog>(no_then_yes);
+  const std::string replaced = pellamar::ui::SaveDialog(owner_, filter, "Save", "c:\\", "m1.mcd");
+  QCOMPARE(replaced, QFile::encodeName(home_.filePath("m1.mcd")).toStdString());
+
+  QCOMPARE(open_after_no, QList<bool>({true, true}));
+  QCOMPARE(prompts.size(), 4);
+  for (int i : {0, 1}) QVERIFY2(prompts[i].contains("create"), qPrintable(prompts[i]));
+  for (int i : {2, 3}) QVERIFY2(prompts[i].contains("replace"), qPrintable(prompts[i]));
+}
+
+QTEST_MAIN(TestFileDialog)
+#include "file_dialog_test.moc"

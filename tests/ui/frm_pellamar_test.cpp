@@ -1,0 +1,490 @@
+// The window as a user meets it: its controls and keyboard, and the flows
+// of "...", "Convert" and the credit label, with dialogs, message boxes and
+// the browser replaced by the test seams.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStyleOptionButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "core/batch_run.h"
+#include "tests/ui/modal_steps.h"
+#include "ui/common/form_layout.h"
+#include "ui/qt/controls.h"
+#include "ui/qt/file_dialog.h"
+#include "ui/qt/frm_pellamar.h"
+#include "ui/qt/message_box.h"
+#include "ui/qt/url_launch.h"
+
+using pellamar::testing::ModalRescue;
+using pellamar::ui::FileDialogSeam;
+using pellamar::ui::MessageBoxSeam;
+using pellamar::ui::MessageRecord;
+using pellamar::ui::PictureButton;
+using pellamar::ui::UrlLaunchSeam;
+
+namespace {
+
+const QString kCaption = "Pellamar [Batch Conversion]";
+const QString kDescription = pellamar::kDescriptionText;
+const QStringList kCards = {"MemoryCard2-1.mcd", "blank.mcd", "m1.mcd"};  // by QDir::Name
+constexpr qint64 kConvertedSize = 131072 + 64;
+
+// Records Label3's caption each time the label is painted.
+class PaintLog : public QObject {
+ public:
+  explicit PaintLog(QLabel* label, std::function<void()> on_paint = {})
+      : label_(label), on_paint_(std::move(on_paint)) {
+    label_->installEventFilter(this);
+  }
+  QStringList captions;
+
+ protected:
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    if (event->type() != QEvent::Paint) return false;
+    captions.append(label_->text());
+    if (on_paint_) on_paint_();
+    return false;
+  }
+
+ private:
+  QLabel* label_;
+  std::function<void()> on_paint_;
+};
+
+// Answers every real message box that comes up with OK, after keeping
+// what it showed and running `while_up`. It acts from a timer of its own, so
+// that a box opened by `while_up` is answered as well.
+class MessageBoxWatch : public QObject {
+ public:
+  explicit MessageBoxWatch(std::function<void()> while_up) : while_up_(std::move(while_up)) {
+    connect(&timer_, &QTimer::timeout, this, &MessageBoxWatch::Poll);
+    timer_.start(10);
+  }
+  QList<MessageRecord> seen;
+  QList<Qt::WindowModality> modality;
+  QList<QWidget*> owners;
+
+ private:
+  void Poll() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr || !box->isVisible() || answering_.contains(box)) return;
+    answering_.append(box);
+    seen.append({box->text(), box->icon(), box->windowTitle()});
+    modality.append(box->windowModality());
+    owners.append(box->parentWidget());
+    QTimer::singleShot(0, box, [this, box] {
+      while_up_();
+      box->button(QMessageBox::Ok)->click();
+    });
+  }
+
+  QTimer timer_;
+  std::function<void()> while_up_;
+  QList<QPointer<QMessageBox>> answering_;
+};
+
+// How a test presses "Convert".
+enum class PressBy { kClick, kSpace, kEnter };
+
+}  // namespace
+
+class TestFrmPellamar : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase();
+  void init();
+  void cleanup();
+  void opensReadyWithTheFocusOnConvert();
+  void controlsSitWhereTheLayoutSays_data();
+  void controlsSitWhereTheLayoutSays();
+  void tabCyclesConvertPickAndField();
+  void everyCaptionFitsItsControl();
+  void creditLabelIsASmallBlueLink();
+  void pickingACardFillsTheSourceField_data();
+  void pickingACardFillsTheSourceField();
+  void convertWithAnEmptyFieldOnlyOpensThePicker_data();
+  void convertWithAnEmptyFieldOnlyOpensThePicker();
+  void convertPaintsEachCountThenReportsTheTotal();
+  void enterInTheSourceFieldConverts();
+  void aCardNotConvertedTurnsTheMessageIntoAWarning();
+  void clicksDuringARunStartNoSecondRun();
+  void creditLabelAsksForTheHomePageAndChangesNothing();
+  void closingTheWindowEndsTheProgram();
+
+ private:
+  // Copies the real cards into a fresh folder and returns its path.
+  QString FolderOfCards();
+  void PressConvert(PressBy how);
+
+  QTemporaryDir home_;
+  std::unique_ptr<QTemporaryDir> folder_;
+  std::unique_ptr<pellamar::ui::frmPellamar> window_;
+  std::unique_ptr<ModalRescue> rescue_;
+  QLineEdit* txtSource = nullptr;
+  QPushButton* btnSource = nullptr;
+  PictureButton* btnStart = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* Label2 = nullptr;
+  QLabel* Image1 = nullptr;
+};
+
+void TestFrmPellamar::initTestCase() {
+  QVERIFY(home_.isValid());
+  qputenv("HOME", QFile::encodeName(home_.path()));
+}
+
+template <typename T>
+static T* Find(QWidget* window, const char* name) {
+  T* control = window->findChild<T*>(name);
+  if (control == nullptr) qWarning("control %s is missing or of another kind", name);
+  return control;
+}
+
+void TestFrmPellamar::init() {
+  rescue_ = std::make_unique<ModalRescue>(10);
+  folder_ = std::make_unique<QTemporaryDir>(home_.filePath("cards-XXXXXX"));
+  window_ = std::make_unique<pellamar::ui::frmPellamar>();
+  txtSource = Find<QLineEdit>(window_.get(), "txtSource");
+  btnSource = Find<QPushButton>(window_.get(), "btnSource");
+  btnStart = Find<PictureButton>(window_.get(), "btnStart");
+  Label1 = Find<QLabel>(window_.get(), "Label1");
+  Label3 = Find<QLabel>(window_.get(), "Label3");
+  Label2 = Find<QLabel>(window_.get(), "Label2");
+  Image1 = Find<QLabel>(window_.get(), "Image1");
+  QVERIFY(txtSource && btnSource && btnStart && Label1 && Label3 && Label2 && Image1);
+  window_->show();
+  QVERIFY(QTest::qWaitForWindowActive(window_.get()));
+}
+
+void TestFrmPellamar::cleanup() {
+  window_.reset();
+  FileDialogSeam::Reset();
+  MessageBoxSeam::Reset();
+  UrlLaunchSeam::Reset();
+  QVERIFY2(!rescue_->rescued(), "a dialog or message box was left open");
+}
+
+QString TestFrmPellamar::FolderOfCards() {
+  for (const QString& card : kCards) {
+    QFile::copy(QString(PELLAMAR_TEST_DATA_DIR) + "/" + card, folder_->filePath(card));
+  }
+  return folder_->path();
+}
+
+void TestFrmPellamar::PressConvert(PressBy how) {
+  if (how == PressBy::kClick) QTest::mouseClick(btnStart, Qt::LeftButton);
+  if (how == PressBy::kSpace) QTest::keyClick(btnStart, Qt::Key_Space);
+  if (how == PressBy::kEnter) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+}
+
+void TestFrmPellamar::opensReadyWithTheFocusOnConvert() {
+  QVERIFY(txtSource->text().isEmpty());
+  QCOMPARE(Label3->text(), kDescription);
+  QCOMPARE(QApplication::focusWidget(), btnStart);
+  QCOMPARE(window_->windowTitle(), kCaption);
+  QCOMPARE(window_->size(), QSize(285, 114));
+  QCOMPARE(window_->minimumSize(), window_->maximumSize());
+  QCOMPARE(window_->windowType(), Qt::Dialog);
+  QVERIFY(window_->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+  QVERIFY(!window_->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+  QVERIFY(!window_->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+  QVERIFY(window_->windowIcon().availableSizes().contains(QSize(32, 32)));
+  QCOMPARE(Image1->pixmap().size(), QSize(37, 35));
+  QCOMPARE(btnStart->picture().size(), QSize(43, 44));
+  QCOMPARE(btnSource->text(), "...");  // no access keys anywhere
+  QCOMPARE(btnStart->text(), "Convert");
+  QCOMPARE(Label1->text(), "Bleem Memory Cards Directory:");
+  QCOMPARE(Label2->text(), "Created By Orrinwald");
+  for (QWidget* control : window_->findChildren<QWidget*>()) {
+    if (control == txtSource) continue;  // the platform's text cursor, as any field has
+    QVERIFY2(!control->testAttribute(Qt::WA_SetCursor), qPrintable(control->objectName()));
+  }
+  QCOMPARE(txtSource->cursor().shape(), Qt::IBeamCursor);
+}
+
+void TestFrmPellamar::controlsSitWhereTheLayoutSays_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QRect>("pixels");
+  QTest::newRow("txtSource") << "txtSource" << QRect(46, 22, 204, 20);
+  QTest::newRow("btnSource") << "btnSource" << QRect(249, 21, 18, 21);
+  QTest::newRow("btnStart") << "btnStart" << QRect(180, 51, 89, 62);
+  QTest::newRow("Label1") << "Label1" << QRect(47, 6, 198, 16);
+  QTest::newRow("Label3") << "Label3" << QRect(4, 52, 157, 39);
+  QTest::newRow("Label2") << "Label2" << QRect(3, 97, 112, 13);
+  QTest::newRow("Image1") << "Image1" << QRect(2, 1, 37, 35);
+}
+
+void TestFrmPellamar::controlsSitWhereTheLayoutSays() {
+  QFETCH(QString, name);
+  QFETCH(QRect, pixels);
+  QWidget* control = window_->findChild<QWidget*>(name);
+  QVERIFY(control);
+  QCOMPARE(control->geometry(), pixels);
+  const bool takes_focus = name.startsWith("txt") || name.startsWith("btn");
+  QCOMPARE(control->focusPolicy() != Qt::NoFocus, takes_focus);
+}
+
+void TestFrmPellamar::tabCyclesConvertPickAndField() {
+  for (QWidget* next : {static_cast<QWidget*>(btnSource), static_cast<QWidget*>(txtSource),
+                        static_cast<QWidget*>(btnStart)}) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), next);
+  }
+  for (QWidget* previous : {static_cast<QWidget*>(txtSource), static_cast<QWidget*>(btnSource),
+                            static_cast<QWidget*>(btnStart)}) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), previous);
+  }
+}
+
+void TestFrmPellamar::everyCaptionFitsItsControl() {
+  const int kWrap = Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+  for (QLabel* label : {Label1, Label2, Label3}) {
+    const QFontMetrics metrics(label->font());
+    const QRect box = label->contentsRect();
+    const QRect text = metrics.boundingRect(box, kWrap, label->text());
+    QVERIFY2(box.contains(text), qPrintable(label->objectName()));
+  }
+  QVERIFY(QFontMetrics(Label1->font()).horizontalAdvance(Label1->text()) <= Label1->width());
+  QVERIFY(QFontMetrics(Label2->font()).horizontalAdvance(Label2->text()) <= Label2->width());
+  const QFontMetrics label3(Label3->font());
+  QVERIFY(label3.boundingRect(Label3->rect(), kWrap, kDescription).height() >=
+          2 * label3.lineSpacing());
+  QVERIFY(label3.horizontalAdvance("12345 Processed.") <= Label3->width());
+
+  QStyleOptionButton option;
+  option.initFrom(btnSource);
+  const QRect inside_dots =
+      btnSource->style()->subElementRect(QStyle::SE_PushButtonContents, &option, btnSource);
+  QVERIFY(QFontMetrics(btnSource->font()).horizontalAdvance("...") <= inside_dots.width());
+
+  option.initFrom(btnStart);
+  const QRect inside_convert =
+      btnStart->style()->subElementRect(QStyle::SE_PushButtonContents, &option, btnStart);
+  QVERIFY(inside_convert.contains(btnStart->PictureRect()));
+  QVERIFY(inside_convert.contains(btnStart->CaptionRect()));
+  QVERIFY(btnStart->PictureRect().bottom() < btnStart->CaptionRect().top());
+
+  const QFontMetrics field(txtSource->font());
+  QVERIFY(txtSource->minimumSizeHint().height() <= txtSource->height());
+  QVERIFY(field.height() < txtSource->height());
+}
+
+void TestFrmPellamar::creditLabelIsASmallBlueLink() {
+  const QFont font = Label2->font();
+  QCOMPARE(font.family(), "Arial");
+  QCOMPARE(font.pointSizeF(), 6.75);
+  QCOMPARE(font.weight(), QFont::Normal);
+  QVERIFY(font.underline());
+  QVERIFY(!font.italic());
+  QVERIFY(!font.strikeOut());
+  QCOMPARE(Label2->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+  QCOMPARE(Label2->toolTip(), QString::fromUtf8(pellamar::ui::HomePage().data()));
+  QVERIFY(Label1->font() != font);  // the credit font is the label's own
+
+  const QImage painted = Label2->grab().toImage();  // the underline is pure blue
+  int blue = 0;
+  for (int y = 0; y < painted.height(); ++y) {
+    for (int x = 0; x < painted.width(); ++x) blue += painted.pixel(x, y) == qRgb(0, 0, 255);
+  }
+  QVERIFY(blue >= 20);
+}
+
+void TestFrmPellamar::pickingACardFillsTheSourceField_data() {
+  QTest::addColumn<QString>("before");
+  QTest::addColumn<QString>("answer");
+  QTest::newRow("a card into an empty field") << ""
+                                              << "/cards/slot1.mcd";
+  QTest::newRow("a card over a path") << "/old/x.mcd"
+                                      << "/cards/slot1.mcd";
+  QTest::newRow("a name beyond ASCII") << ""
+                                       << "/cards/Kärtchen.mcd";
+  QTest::newRow("cancel on an empty field") << ""
+                                            << "";
+  QTest::newRow("cancel empties a path") << "/old/x.mcd"
+                                         << "";
+}
+
+void TestFrmPellamar::pickingACardFillsTheSourceField() {
+  QFETCH(QString, before);
+  QFETCH(QString, answer);
+  txtSource->setText(before);
+  FileDialogSeam::SetNextFileName(answer);
+  MessageBoxSeam::AnswerNext();  // a message would be recorded, not shown
+
+  QTest::mouseClick(btnSource, Qt::LeftButton);
+
+  QCOMPARE(txtSource->text(), answer);
+  QCOMPARE(Label3->text(), kDescription);
+  QVERIFY(MessageBoxSeam::Answered().empty());
+  const pellamar::ui::FileDialogRequest request = FileDialogSeam::LastAnsweredRequest();
+  QVERIFY(!request.save);
+  QCOMPARE(request.owner, window_.get());
+  QCOMPARE(request.title, "Select a memory card");
+  QCOMPARE(request.folder, QDir::homePath());
+  QCOMPARE(request.name_filters, QStringList({"Bleem Memory Cards (*.mcd)", "All files (*.*)"}));
+}
+
+void TestFrmPellamar::convertWithAnEmptyFieldOnlyOpensThePicker_data() {
+  QTest::addColumn<PressBy>("how");
+  QTest::newRow("click") << PressBy::kClick;
+  QTest::newRow("Space") << PressBy::kSpace;
+  QTest::newRow("Enter") << PressBy::kEnter;
+}
+
+void TestFrmPellamar::convertWithAnEmptyFieldOnlyOpensThePicker() {
+  QFETCH(PressBy, how);
+  const QString folder = FolderOfCards();
+  FileDialogSeam::SetNextFileName("");
+  MessageBoxSeam::AnswerNext();
+  PaintLog painted(Label3);
+
+  PressConvert(how);
+
+  QCOMPARE(FileDialogSeam::LastAnsweredRequest().title, "Select a memory card");
+  QVERIFY(txtSource->text().isEmpty());
+  QCOMPARE(Label3->text(), kDescription);
+  QVERIFY(painted.captions.isEmpty());
+  QVERIFY(MessageBoxSeam::Answered().empty());
+  QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name), kCards);
+}
+
+void TestFrmPellamar::convertPaintsEachCountThenReportsTheTotal() {
+  const QString folder = FolderOfCards();
+  txtSource->setText(folder + "/m1.mcd");
+  PaintLog painted(Label3);
+  QString label_while_up;
+  MessageBoxSeam::AnswerNext([&] { label_while_up = Label3->text(); });
+
+  QTest::mouseClick(btnStart, Qt::LeftButton);
+
+  QCOMPARE(painted.captions, QStringList({"1 Processed.", "2 Processed.", "3 Processed."}));
+  QCOMPARE(label_while_up, "3 Processed.");
+  QCOMPARE(MessageBoxSeam::Answered().size(), 1u);
+  const MessageRecord message = MessageBoxSeam::Answered()[0];
+  QCOMPARE(message.text, "3 Files Processed");
+  QCOMPARE(message.icon, QMessageBox::Information);
+  QCOMPARE(message.title, kCaption);
+  QCOMPARE(Label3->text(), kDescription);
+  for (const QString& card : kCards) {
+    const QString target = folder + "/" + QFileInfo(card).completeBaseName() + ".mem";
+    QCOMPARE(QFileInfo(target).size(), kConvertedSize);
+  }
+}
+
+void TestFrmPellamar::enterInTheSourceFieldConverts() {
+  const QString folder = FolderOfCards();
+  MessageBoxSeam::AnswerNext();
+  txtSource->setFocus();
+  QTest::keyClicks(txtSource, folder + "/");
+
+  QTest::keyClick(txtSource, Qt::Key_Return);
+
+  QCOMPARE(MessageBoxSeam::Answered().size(), 1u);
+  QCOMPARE(MessageBoxSeam::Answered()[0].text, "3 Files Processed");
+  QVERIFY(QFile::exists(folder + "/m1.mem"));
+  QCOMPARE(txtSource->text(), folder + "/");
+}
+
+void TestFrmPellamar::aCardNotConvertedTurnsTheMessageIntoAWarning() {
+  const QString folder = FolderOfCards();
+  QFile locked(folder + "/m1.mem");
+  QVERIFY(locked.open(QIODevice::WriteOnly));
+  locked.write("old");
+  locked.close();
+  QVERIFY(locked.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+  txtSource->setText(folder + "/");
+  MessageBoxSeam::AnswerNext();
+
+  QTest::mouseClick(btnStart, Qt::LeftButton);
+
+  QCOMPARE(MessageBoxSeam::Answered().size(), 1u);
+  const MessageRecord message = MessageBoxSeam::Answered()[0];
+  QCOMPARE(message.icon, QMessageBox::Warning);
+  QCOMPARE(message.title, kCaption);
+  QVERIFY2(message.text.startsWith("2 Files Processed\n"), qPrintable(message.text));
+  QVERIFY2(message.text.contains("m1.mem"), qPrintable(message.text));
+  QCOMPARE(QFileInfo(locked).size(), 3);
+}
+
+void TestFrmPellamar::clicksDuringARunStartNoSecondRun() {
+  txtSource->setText(FolderOfCards() + "/");
+  const QPointF centre = QRectF(btnStart->rect()).center();
+  // On the first count the run paints: a click that reaches the button at
+  // once, and one queued for when the thread is free again.
+  bool clicked_during_run = false;
+  PaintLog painted(Label3, [&] {
+    if (std::exchange(clicked_during_run, true)) return;
+    btnStart->click();
+    QCoreApplication::postEvent(
+        btnStart, new QMouseEvent(QEvent::MouseButtonPress, centre, btnStart->mapToGlobal(centre),
+                                  Qt::LeftButton, Qt::LeftButton, {}));
+    QCoreApplication::postEvent(
+        btnStart, new QMouseEvent(QEvent::MouseButtonRelease, centre, btnStart->mapToGlobal(centre),
+                                  Qt::LeftButton, {}, {}));
+  });
+  // While the first real message box is up: another click and Enter.
+  bool clicked_during_box = false;
+  MessageBoxWatch boxes([&] {
+    if (std::exchange(clicked_during_box, true)) return;
+    btnStart->click();
+    QTest::keyClick(window_.get(), Qt::Key_Return);
+  });
+
+  QTest::mouseClick(btnStart, Qt::LeftButton);
+  QTest::qWait(100);
+
+  QCOMPARE(boxes.seen.size(), 1);
+  QCOMPARE(boxes.seen[0].text, "3 Files Processed");
+  QCOMPARE(boxes.seen[0].icon, QMessageBox::Information);
+  QCOMPARE(boxes.seen[0].title, kCaption);
+  QCOMPARE(boxes.modality[0], Qt::WindowModal);
+  QCOMPARE(boxes.owners[0], window_.get());
+  QCOMPARE(painted.captions.mid(0, 3),
+           QStringList({"1 Processed.", "2 Processed.", "3 Processed."}));
+  QCOMPARE(painted.captions.count("1 Processed."), 1);
+  QCOMPARE(Label3->text(), kDescription);
+}
+
+void TestFrmPellamar::creditLabelAsksForTheHomePageAndChangesNothing() {
+  UrlLaunchSeam::RecordInsteadOfOpening(true);
+  MessageBoxSeam::AnswerNext();
+  txtSource->setText("/cards/a.mcd");
+  const QImage before = window_->grab().toImage();
+
+  QTest::mousePress(Label2, Qt::LeftButton);
+  QTest::mouseRelease(Label2, Qt::LeftButton, {}, QPoint(-4, -4));  // released elsewhere
+  QVERIFY(UrlLaunchSeam::Requested().isEmpty());
+  QTest::mouseClick(Label2, Qt::LeftButton);
+
+  QCOMPARE(UrlLaunchSeam::Requested(),
+           QList<QUrl>{QUrl(QString::fromUtf8(pellamar::ui::HomePage().data()))});
+  QCOMPARE(window_->grab().toImage(), before);
+  QCOMPARE(QApplication::focusWidget(), btnStart);
+  QVERIFY(MessageBoxSeam::Answered().empty());
+}
+
+void TestFrmPellamar::closingTheWindowEndsTheProgram() {
+  bool timed_out = false;
+  QTimer::singleShot(0, window_.get(), &QWidget::close);
+  QTimer::singleShot(5000, [&] {
+    timed_out = true;
+    QCoreApplication::exit(1);
+  });
+  QCOMPARE(QApplication::exec(), 0);
+  QVERIFY(!timed_out);
+}
+
+QTEST_MAIN(TestFrmPellamar)
+#include "frm_pellamar_test.moc"

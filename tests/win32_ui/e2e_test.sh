@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# End to end: the real Pellamar.exe under Wine converts a folder of real
+# cards, driven by e2e_driver.exe as a user would drive it; then every .mem
+# file is compared byte for byte with the 64-byte header and its card.
+#
+# Usage: e2e_test.sh WINE PELLAMAR_EXE DRIVER_EXE DATA_DIR WORK_DIR
+set -euo pipefail
+wine=$1 exe=$2 driver=$3 data=$4 work=$5
+
+rm -rf "$work"
+mkdir -p "$work/cards"
+cp "$data/m1.mcd" "$work/cards/a.mcd"
+cp "$data/MemoryCard2-1.mcd" "$work/cards/B.MCD"
+cp "$data/blank.mcd" "$work/cards/c.mcd"
+printf 'not a card' >"$work/cards/x.bin"
+
+# "VgsM", 1, 1, 1 as little-endian words, 512 as one, zeros to 64 bytes.
+header=$work/header.bin
+printf 'VgsM\001\000\000\000\001\000\000\000\001\000\000\000\000\002' >"$header"
+head -c 46 /dev/zero >>"$header"
+
+# Wine's drive Z: is the Unix root.
+cards_unix=$work/cards
+source_text="Z:${cards_unix//\//\\}\\a.mcd"
+
+timeout 120 "$wine" "$exe" &
+app=$!
+if ! output=$(timeout 120 "$wine" "$driver" "$source_text"); then
+  kill "$app" 2>/dev/null || true
+  echo "FAIL: the driver did not finish its steps" >&2
+  exit 1
+fi
+wait "$app" || { echo "FAIL: Pellamar.exe did not end when its window closed" >&2; exit 1; }
+
+passes=0 failures=0
+check() {  # description, actual, expected
+  if [[ $2 == "$3" ]]; then
+    echo "ok: $1"
+    passes=$((passes + 1))
+  else
+    echo "FAIL: $1: got '$2', expected '$3'" >&2
+    failures=$((failures + 1))
+  fi
+}
+
+output=${output//$'\r'/}
+check "message box text" "$(sed -n 1p <<<"$output")" "3 Files Processed"
+check "description after the run" "$(sed -n 2p <<<"$output")" \
+  "This tool converts memory cards from Bleem! to VGS format in batch mode."
+
+for pair in a.mcd:a.mem B.MCD:B.mem c.mcd:c.mem; do
+  card=${pair%%:*} target=${pair##*:}
+  if cat "$header" "$work/cards/$card" | cmp -s - "$work/cards/$target"; then
+    echo "ok: $target is the header and $card byte for byte"
+    passes=$((passes + 1))
+  else
+    echo "FAIL: $target is not the header followed by $card" >&2
+    failures=$((failures + 1))
+  fi
+done
+for stray in x.mem x.bin.mem; do
+  check "no $stray written" "$([[ -e $work/cards/$stray ]] && echo present || echo absent)" absent
+done
+
+echo "$passes passed, $failures failed"
+[[ $failures -eq 0 ]]

@@ -1,0 +1,415 @@
+// frmPellamar in this process, on a real (virtual) display: its frame, its
+// controls as the user sees them, the keyboard, and the flows of "...",
+// "Convert" and the credit label, with dialogs, message boxes and the shell
+// answered by a fake.
+#include "ui/win32/frm_pellamar.h"
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/card_conversion.h"
+#include "tests/support/temp_folder.h"
+#include "tests/win32_ui/fake_desktop_calls.h"
+#include "ui/win32/dpi.h"
+#include "ui/win32/wide_text.h"
+
+namespace pellamar::win32 {
+namespace {
+
+using testing::FakeDesktopCalls;
+using testing::TempFolder;
+
+const std::wstring kDescription = Widen(kDescriptionText);
+
+std::wstring TextOf(HWND window) {
+  wchar_t text[512] = {};
+  GetWindowTextW(window, text, 512);
+  return text;
+}
+
+LOGFONTW FontOf(HWND control) {
+  LOGFONTW font{};
+  const auto handle = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+  GetObjectW(handle, sizeof(font), &font);
+  return font;
+}
+
+class FrmPellamarTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs_ = NewPlatformFileSystem();
+    window_ = std::make_unique<frmPellamar>(desktop_, *fs_);
+    ASSERT_TRUE(window_->Create(GetModuleHandleW(nullptr)));
+    window_->Show(SW_SHOWNORMAL);
+    SetForegroundWindow(window_->hwnd());
+    Pump();
+    dpi_ = DpiOfWindow(window_->hwnd());
+  }
+
+  void TearDown() override {
+    window_.reset();
+    Pump();
+  }
+
+  // Handles what is queued, as the program's message loop does.
+  void Pump() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) continue;
+      if (window_ && window_->TranslateDialogKeys(&message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+
+  // A key pressed and released on the control that has the focus.
+  void PressKey(UINT key) {
+    for (UINT message : {WM_KEYDOWN, WM_KEYUP}) {
+      // Repeat count 1; a release also has the previous-state and transition bits.
+      const auto flags = static_cast<LPARAM>(message == WM_KEYDOWN ? 0x00000001u : 0xC0000001u);
+      MSG msg{GetFocus(), message, key, flags, 0, {}};
+      if (!window_->TranslateDialogKeys(&msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+      }
+    }
+    Pump();
+  }
+
+  HWND Control(const char* name) {
+    const HWND control = window_->Control(name);
+    EXPECT_NE(control, nullptr) << "no control named " << name;
+    return control;
+  }
+
+  void Click(const char* name) {
+    SendMessageW(Control(name), BM_CLICK, 0, 0);
+    Pump();
+  }
+
+  void ClickLabel(const char* name) {
+    SendMessageW(Control(name), WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    SendMessageW(Control(name), WM_LBUTTONUP, 0, 0);
+    Pump();
+  }
+
+  // The control's rectangle in the window's client area.
+  RECT PlaceOf(HWND control) {
+    RECT place;
+    GetWindowRect(control, &place);
+    MapWindowPoints(nullptr, window_->hwnd(), reinterpret_cast<POINT*>(&place), 2);
+    return place;
+  }
+
+  int Pixels(int twips) const { return ScaleForDpi(twips / 15, dpi_); }
+
+  FakeDesktopCalls desktop_;
+  std::unique_ptr<FileSystem> fs_;
+  std::unique_ptr<frmPellamar> window_;
+  UINT dpi_ = kBaseDpi;
+  TempFolder folder_;
+};
+
+TEST_F(FrmPellamarTest, IsAFixedToolWindowWithCaptionAndCloseBoxOnly) {
+  const HWND window = window_->hwnd();
+  EXPECT_EQ(TextOf(window), L"Pellamar [Batch Conversion]");
+  const auto style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_STYLE));
+  const auto ex_style = static_cast<DWORD>(GetWindowLongPtrW(window, GWL_EXSTYLE));
+  EXPECT_EQ(style & WS_CAPTION, static_cast<DWORD>(WS_CAPTION));
+  EXPECT_NE(style & WS_SYSMENU, 0u);
+  EXPECT_EQ(style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX | WS_THICKFRAME), 0u);
+  EXPECT_NE(ex_style & WS_EX_TOOLWINDOW, 0u);
+
+  RECT client;
+  GetClientRect(window, &client);
+  EXPECT_EQ(client.right, ScaleForDpi(285, dpi_));
+  EXPECT_EQ(client.bottom, ScaleForDpi(114, dpi_));
+}
+
+TEST_F(FrmPellamarTest, ControlsStandWhereTheTableSaysWithTheirCaptions) {
+  for (const ui::ControlSpec& layout : ui::kControls) {
+    SCOPED_TRACE(std::string(layout.name));
+    const HWND control = Control(std::string(layout.name).c_str());
+    const RECT place = PlaceOf(control);
+    EXPECT_EQ(place.left, Pixels(layout.left));
+    EXPECT_EQ(place.top, Pixels(layout.top));
+    EXPECT_EQ(place.right - place.left, Pixels(layout.width));
+    EXPECT_EQ(place.bottom - place.top, Pixels(layout.height));
+    EXPECT_EQ(TextOf(control), Widen(layout.caption));
+    EXPECT_TRUE(IsWindowVisible(control));
+  }
+  // At 96 DPI, the table's twips are these pixels.
+  if (dpi_ == kBaseDpi) {
+    const RECT start = PlaceOf(Control("btnStart"));
+    EXPECT_EQ(start.left, 180);
+    EXPECT_EQ(start.top, 51);
+    EXPECT_EQ(start.right, 269);
+    EXPECT_EQ(start.bottom, 113);
+  }
+}
+
+TEST_F(FrmPellamarTest, CaptionsFitTheirControls) {
+  const HDC dc = GetDC(window_->hwnd());
+  for (const char* name : {"btnSource", "btnStart", "Label1", "Label3", "Label2"}) {
+    SCOPED_TRACE(name);
+    const HWND control = Control(name);
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr);
+    const HGDIOBJ old = SelectObject(dc, font);
+    RECT box;
+    GetClientRect(control, &box);
+    RECT needed = box;
+    const std::wstring text = TextOf(control);
+    DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    EXPECT_LE(needed.right - needed.left, box.right - box.left);
+    EXPECT_LE(needed.bottom - needed.top, box.bottom - box.top);
+  }
+  ReleaseDC(window_->hwnd(), dc);
+}
+
+TEST_F(FrmPellamarTest, StartsEmptyWithTheDescriptionAndTheFocusOnConvert) {
+  EXPECT_EQ(TextOf(Control("txtSource")), L"");
+  EXPECT_EQ(TextOf(Control("Label3")), kDescription);
+  EXPECT_EQ(GetFocus(), Control("btnStart"));
+  const auto style = GetWindowLongPtrW(Control("btnStart"), GWL_STYLE);
+  EXPECT_EQ(style & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+  EXPECT_TRUE(desktop_.requests.empty());
+  EXPECT_TRUE(desktop_.messages.empty());
+}
+
+TEST_F(FrmPellamarTest, TabGoesConvertDotsSourceAndBackLabelsNever) {
+  const HWND window = window_->hwnd();
+  const HWND start = Control("btnStart");
+  const HWND dots = Control("btnSource");
+  const HWND source = Control("txtSource");
+  EXPECT_EQ(GetNextDlgTabItem(window, start, FALSE), dots);
+  EXPECT_EQ(GetNextDlgTabItem(window, dots, FALSE), source);
+  EXPECT_EQ(GetNextDlgTabItem(window, source, FALSE), start);
+  EXPECT_EQ(GetNextDlgTabItem(window, start, TRUE), source);
+  EXPECT_EQ(GetNextDlgTabItem(window, source, TRUE), dots);
+
+  PressKey(VK_TAB);
+  EXPECT_EQ(GetFocus(), dots);
+  PressKey(VK_TAB);
+  EXPECT_EQ(GetFocus(), source);
+  PressKey(VK_TAB);
+  EXPECT_EQ(GetFocus(), start);
+}
+
+TEST_F(FrmPellamarTest, ConvertWithAnEmptyFieldOnlyOpensThePickCardDialog) {
+  PressKey(VK_SPACE);  // on "Convert", which has the focus
+  ASSERT_EQ(desktop_.requests.size(), 1u);
+  const testing::SeenRequest& seen = desktop_.requests[0];
+  EXPECT_FALSE(seen.save);
+  EXPECT_EQ(seen.record.hwndOwner, window_->hwnd());
+  EXPECT_EQ(seen.record.lStructSize, 76u);
+  EXPECT_EQ(seen.record.Flags, 0x1004u);
+  EXPECT_EQ(seen.title, L"Select a memory card");
+  EXPECT_EQ(seen.initial_dir, L"c:\\");
+  EXPECT_EQ(seen.filter,
+            std::wstring(L"Bleem Memory Cards (*.mcd)\0*.mcd\0All files (*.*)\0*.*\0\0", 59));
+  EXPECT_EQ(TextOf(Control("Label3")), kDescription);
+  EXPECT_TRUE(desktop_.messages.empty());
+}
+
+TEST_F(FrmPellamarTest, EnterInTheSourceFieldPressesConvert) {
+  SetFocus(Control("txtSource"));
+  desktop_.ConfirmNextDialog(L"C:\\cards\\slot1.mcd");
+  PressKey(VK_RETURN);
+  EXPECT_EQ(desktop_.requests.size(), 1u);
+  EXPECT_EQ(TextOf(Control("txtSource")), L"C:\\cards\\slot1.mcd");
+  EXPECT_TRUE(desktop_.messages.empty());
+}
+
+TEST_F(FrmPellamarTest, PickingACardFillsTheFieldAndConvertsNothing) {
+  folder_.Write("slot1.mcd", testing::RealCard("m1.mcd"));
+  const std::wstring path = Widen(folder_.Folder()) + L"slot \u00e9t\u00e9.mcd";
+  desktop_.ConfirmNextDialog(path);
+  Click("btnSource");
+  EXPECT_EQ(TextOf(Control("txtSource")), path);
+  EXPECT_EQ(window_->SourceText(), folder_.Folder() + "slot \xC3\xA9t\xC3\xA9.mcd");
+  EXPECT_FALSE(folder_.Exists("slot1.mem"));
+  EXPECT_TRUE(desktop_.messages.empty());
+}
+
+TEST_F(FrmPellamarTest, CancellingThePickCardDialogEmptiesTheField) {
+  SetWindowTextW(Control("txtSource"), L"C:\\cards\\a.mcd");
+  desktop_.CancelNextDialog();
+  Click("btnSource");
+  EXPECT_EQ(desktop_.requests.size(), 1u);
+  EXPECT_EQ(TextOf(Control("txtSource")), L"");
+}
+
+TEST_F(FrmPellamarTest, ConvertConvertsTheFolderCountsAndReportsUnderTheCaption) {
+  const Bytes a = testing::RealCard("m1.mcd");
+  const Bytes b = testing::RealCard("MemoryCard2-1.mcd");
+  const Bytes c = testing::RealCard("blank.mcd");
+  folder_.Write("a.mcd", a);
+  folder_.Write("b.MCD", b);
+  folder_.Write("c.mcd", c);
+  folder_.Write("x.bin", a);
+  std::wstring label_while_shown;
+  desktop_.WhileMessageShows([&] { label_while_shown = TextOf(Control("Label3")); });
+
+  SetWindowTextW(Control("txtSource"), Widen(folder_ / "a.mcd").c_str());
+  Click("btnStart");
+
+  ASSERT_EQ(desktop_.messages.size(), 1u);
+  const testing::SeenMessage& shown = desktop_.messages[0];
+  EXPECT_EQ(shown.text, L"3 Files Processed");
+  EXPECT_EQ(shown.title, L"Pellamar [Batch Conversion]");
+  EXPECT_EQ(shown.style, static_cast<UINT>(MB_ICONINFORMATION));
+  EXPECT_EQ(shown.owner, window_->hwnd());
+  EXPECT_EQ(label_while_shown, L"3 Processed.");
+  EXPECT_EQ(TextOf(Control("Label3")), kDescription);
+  EXPECT_TRUE(desktop_.requests.empty());
+
+  const TargetHeader header = BuildTargetHeader();
+  const std::vector<std::pair<std::string, Bytes>> targets{
+      {"a.mem", a}, {"b.mem", b}, {"c.mem", c}};
+  for (const auto& [name, card] : targets) {
+    SCOPED_TRACE(name);
+    Bytes expected(header.begin(), header.end());
+    expected.insert(expected.end(), card.begin(), card.end());
+    EXPECT_EQ(folder_.Read(name), expected);
+  }
+  EXPECT_FALSE(folder_.Exists("x.bin.mem"));
+  EXPECT_FALSE(folder_.Exists("x.mem"));
+}
+
+TEST_F(FrmPellamarTest, CreditLabelOpensTheHomePageThroughTheShellAndChangesNothing) {
+  SetWindowTextW(Control("txtSource"), L"C:\\cards\\");
+  ClickLabel("Label2");
+  ASSERT_EQ(desktop_.launches.size(), 1u);
+  const testing::SeenLaunch& launch = desktop_.launches[0];
+  EXPECT_EQ(launch.owner, nullptr);
+  EXPECT_EQ(launch.operation, std::nullopt);
+  EXPECT_EQ(launch.file, Widen(ui::HomePage()));
+  EXPECT_EQ(launch.parameters, std::nullopt);
+  EXPECT_EQ(launch.directory, L"C:\\");
+  EXPECT_EQ(launch.show, SW_SHOWNORMAL);
+  EXPECT_EQ(TextOf(Control("txtSource")), L"C:\\cards\\");
+  EXPECT_EQ(TextOf(Control("Label3")), kDescription);
+  EXPECT_TRUE(desktop_.messages.empty());
+}
+
+TEST_F(FrmPellamarTest, CreditLabelIsSmallUnderlinedBlueArialWithTheHomePageAsTip) {
+  const HWND label = Control("Label2");
+  const LOGFONTW font = FontOf(label);
+  EXPECT_STREQ(font.lfFaceName, L"Arial");
+  EXPECT_EQ(font.lfHeight, -MulDiv(675, static_cast<int>(dpi_), 7200));
+  EXPECT_EQ(font.lfWeight, 400);
+  EXPECT_TRUE(font.lfUnderline);
+  EXPECT_FALSE(font.lfItalic);
+  EXPECT_FALSE(font.lfStrikeOut);
+  EXPECT_EQ(font.lfCharSet, ANSI_CHARSET);
+  EXPECT_NE(GetWindowLongPtrW(label, GWL_STYLE) & SS_NOTIFY, 0);
+
+  const HDC dc = CreateCompatibleDC(nullptr);
+  SendMessageW(window_->hwnd(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+               reinterpret_cast<LPARAM>(label));
+  EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 255));
+  SetTextColor(dc, RGB(1, 2, 3));
+  SendMessageW(window_->hwnd(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+               reinterpret_cast<LPARAM>(Control("Label1")));
+  EXPECT_NE(GetTextColor(dc), RGB(0, 0, 255));
+  DeleteDC(dc);
+
+  wchar_t tip[256] = {};
+  TTTOOLINFOW tool{};
+  tool.cbSize = sizeof(tool);
+  tool.hwnd = window_->hwnd();
+  tool.uId = reinterpret_cast<UINT_PTR>(label);
+  tool.lpszText = tip;
+  SendMessageW(window_->ToolTip(), TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
+  EXPECT_EQ(std::wstring(tip), Widen(ui::HomePage()));
+}
+
+// The colour at (x, y) after drawing `list`'s picture over `background`.
+COLORREF DrawnPixel(HIMAGELIST list, COLORREF background, int x, int y) {
+  int width = 0;
+  int height = 0;
+  ImageList_GetIconSize(list, &width, &height);
+  const HDC screen = GetDC(nullptr);
+  const HDC dc = CreateCompatibleDC(screen);
+  const HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  const HGDIOBJ old = SelectObject(dc, bitmap);
+  const HBRUSH brush = CreateSolidBrush(background);
+  const RECT all{0, 0, width, height};
+  FillRect(dc, &all, brush);
+  ImageList_Draw(list, 0, dc, 0, 0, ILD_NORMAL);
+  const COLORREF pixel = GetPixel(dc, x, y);
+  SelectObject(dc, old);
+  DeleteObject(brush);
+  DeleteObject(bitmap);
+  DeleteDC(dc);
+  ReleaseDC(nullptr, screen);
+  return pixel;
+}
+
+// Where the source pixel (x, y) lands in a picture scaled to `dpi`.
+int Scaled(int source, UINT dpi) { return MulDiv(2 * source + 1, static_cast<int>(dpi), 192); }
+
+TEST_F(FrmPellamarTest, ConvertShowsItsPictureAboveTheCaptionWithTransparency) {
+  BUTTON_IMAGELIST picture{};
+  ASSERT_TRUE(
+      SendMessageW(Control("btnStart"), BCM_GETIMAGELIST, 0, reinterpret_cast<LPARAM>(&picture)));
+  ASSERT_NE(picture.himl, nullptr);
+  EXPECT_EQ(picture.uAlign, static_cast<UINT>(BUTTON_IMAGELIST_ALIGN_TOP));
+  int width = 0;
+  int height = 0;
+  ImageList_GetIconSize(picture.himl, &width, &height);
+  EXPECT_EQ(width, ScaleForDpi(43, dpi_));
+  EXPECT_EQ(height, ScaleForDpi(44, dpi_));
+  // The corner is the GIF's transparent colour; the monitor is cyan.
+  const COLORREF magenta = RGB(255, 0, 255);
+  EXPECT_EQ(DrawnPixel(picture.himl, magenta, 0, 0), magenta);
+  EXPECT_EQ(DrawnPixel(picture.himl, magenta, Scaled(21, dpi_), Scaled(22, dpi_)),
+            RGB(40, 200, 232));
+}
+
+TEST_F(FrmPellamarTest, Image1ShowsItsPictureOverTheWindowBackground) {
+  const HWND image = Control("Image1");
+  RedrawWindow(image, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  const HDC dc = GetDC(image);
+  EXPECT_EQ(GetPixel(dc, 0, 0), GetSysColor(COLOR_BTNFACE));                      // transparent
+  EXPECT_EQ(GetPixel(dc, Scaled(18, dpi_), Scaled(17, dpi_)), RGB(255, 216, 0));  // yellow edge
+  ReleaseDC(image, dc);
+}
+
+TEST_F(FrmPellamarTest, MovingToAMonitorOfDoubleDpiScalesEverything) {
+  const UINT dpi = 2 * dpi_;
+  RECT suggested{10, 10, 10 + 700, 10 + 400};
+  SendMessageW(window_->hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+               reinterpret_cast<LPARAM>(&suggested));
+  dpi_ = dpi;
+  RECT client;
+  GetClientRect(window_->hwnd(), &client);
+  EXPECT_EQ(client.right, ScaleForDpi(285, dpi));
+  EXPECT_EQ(client.bottom, ScaleForDpi(114, dpi));
+  const RECT source = PlaceOf(Control("txtSource"));
+  EXPECT_EQ(source.left, Pixels(690));
+  EXPECT_EQ(source.right - source.left, Pixels(3060));
+  EXPECT_EQ(FontOf(Control("Label2")).lfHeight, -MulDiv(675, static_cast<int>(dpi), 7200));
+  EXPECT_EQ(FontOf(Control("Label1")).lfHeight, -MulDiv(8, static_cast<int>(dpi), 72));
+}
+
+}  // namespace
+}  // namespace pellamar::win32
+
+int main(int argc, char** argv) {
+  // As the program does: COM for the picture decoder, and the common controls.
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
+  ::testing::InitGoogleTest(&argc, argv);
+  const int result = RUN_ALL_TESTS();
+  if (SUCCEEDED(com)) CoUninitialize();
+  return result;
+}

@@ -1,0 +1,192 @@
+#include "ui/qt/frm_pellamar.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QIcon>
+#include <QLineEdit>
+#include <QScopedValueRollback>
+#include <QShortcut>
+#include <QUrl>
+
+#include "ui/common/form_layout.h"
+#include "ui/qt/controls.h"
+#include "ui/qt/file_dialog.h"
+#include "ui/qt/message_box.h"
+#include "ui/qt/url_launch.h"
+
+namespace pellamar::ui {
+namespace {
+
+// A small dialog font: every caption fits its control with it.
+constexpr char kStandardFontFamily[] = "Liberation Sans";
+constexpr int kStandardFontPixels = 11;
+
+// A fixed dialog frame with a close box only. (Qt::Tool would look closer
+// to a tool window, but Qt does not end the program when the last window
+// closed is a tool window.)
+constexpr Qt::WindowFlags kFrame =
+    Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+
+QString ToQString(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QFont StandardFont() {
+  QFont font(kStandardFontFamily);
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(kStandardFontPixels);
+  return font;
+}
+
+QFont CreditFont() {
+  QFont font(kCreditFontFace);
+  font.setPointSizeF(kCreditFontPoints);
+  font.setWeight(static_cast<QFont::Weight>(kCreditFontWeight));
+  font.setUnderline(true);
+  font.setItalic(false);
+  font.setStrikeOut(false);
+  return font;
+}
+
+QColor CreditColour() {
+  return QColor((kCreditColourRgb >> 16) & 0xFF, (kCreditColourRgb >> 8) & 0xFF,
+                kCreditColourRgb & 0xFF);
+}
+
+// Names the control after its row of the control table and puts it where
+// the row says.
+template <typename Control>
+Control* Place(Control* control, const ControlSpec& row) {
+  control->setObjectName(ToQString(row.name));
+  control->setGeometry(TwipsToPixels(row.left), TwipsToPixels(row.top), TwipsToPixels(row.width),
+                       TwipsToPixels(row.height));
+  return control;
+}
+
+// A borderless label whose caption starts top left and wraps at word
+// boundaries; what does not fit the label is cut off.
+template <typename Label = QLabel>
+Label* MakeLabel(const ControlSpec& row, QWidget* parent) {
+  auto* label = Place(new Label(ToQString(row.caption), parent), row);
+  label->setTextFormat(Qt::PlainText);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label->setWordWrap(true);
+  return label;
+}
+
+QMessageBox::Icon IconFor(int style) {
+  if (style == kStyleWarning) return QMessageBox::Warning;
+  if (style == kStyleInformation) return QMessageBox::Information;
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
+frmPellamar::frmPellamar(QWidget* parent) : QWidget(parent, kFrame), fs_(NewPlatformFileSystem()) {
+  SetUpWindow();
+  CreateControls();
+  SetUpKeyboard();
+  ConnectHandlers();
+}
+
+frmPellamar::~frmPellamar() = default;
+
+void frmPellamar::SetUpWindow() {
+  setWindowTitle(kWindowCaption);
+  setWindowIcon(QIcon(":/pellamar.ico"));
+  setFixedSize(TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips));
+  setFont(StandardFont());
+}
+
+void frmPellamar::CreateControls() {
+  txtSource = Place(new QLineEdit(this), kTxtSource);
+  btnSource = Place(new QPushButton(ToQString(kBtnSource.caption), this), kBtnSource);
+  btnStart = Place(new PictureButton(QPixmap(":/convert.gif"), ToQString(kBtnStart.caption), this),
+                   kBtnStart);
+  Label1 = MakeLabel(kLabel1, this);
+  Label1->setBuddy(txtSource);  // names the field for screen readers
+  Label3 = MakeLabel(kLabel3, this);
+  Label2 = MakeLabel<ClickableLabel>(kLabel2, this);
+  Label2->setFont(CreditFont());
+  QPalette credit_palette = Label2->palette();
+  credit_palette.setColor(QPalette::WindowText, CreditColour());
+  Label2->setPalette(credit_palette);
+  Label2->setToolTip(ToQString(HomePage()));
+  Image1 = Place(new QLabel(this), kImage1);
+  Image1->setPixmap(QPixmap(":/image1.gif"));
+}
+
+void frmPellamar::SetUpKeyboard() {
+  // Tab runs "Convert", "...", the source field; labels take no focus.
+  setTabOrder(btnStart, btnSource);
+  setTabOrder(btnSource, txtSource);
+  btnStart->setDefault(true);
+  btnStart->setFocus();
+  // Enter presses "Convert" wherever the focus is, the source field included.
+  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+    new QShortcut(QKeySequence(key), this, [this] { btnStart->click(); });
+  }
+}
+
+void frmPellamar::ConnectHandlers() {
+  connect(btnSource, &QPushButton::clicked, this,
+          [this] { RunHandler(&frmPellamar::btnSource_Click); });
+  connect(btnStart, &QPushButton::clicked, this,
+          [this] { RunHandler(&frmPellamar::btnStart_Click); });
+  connect(Label2, &ClickableLabel::clicked, this,
+          [this] { RunHandler(&frmPellamar::Label2_Click); });
+}
+
+// A handler keeps the thread until it ends, but the modal loops of its
+// dialog and message box still deliver clicks queued for the window. Such
+// a click is dropped, so that no handler, above all no second run, ever
+// starts inside another.
+void frmPellamar::RunHandler(void (frmPellamar::*handler)()) {
+  if (handler_running_) return;
+  const QScopedValueRollback<bool> running(handler_running_, true);
+  (this->*handler)();
+}
+
+std::string frmPellamar::SaveDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
+                                    const std::string& InitDir,
+                                    const std::string& DefaultFilename) {
+  return ui::SaveDialog(Form1, Filter, Title, InitDir, DefaultFilename);
+}
+
+std::string frmPellamar::OpenDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
+                                    const std::string& InitDir) {
+  return ui::OpenDialog(Form1, Filter, Title, InitDir);
+}
+
+void frmPellamar::btnSource_Click() {
+  std::string filter = kSourceFilter;
+  const std::string title = kPickCardTitle;
+  const std::string init_dir = kPickCardInitialDir;
+  const std::string card = OpenDialog(*this, filter, title, init_dir);
+  txtSource->setText(QFile::decodeName(QByteArray::fromStdString(card)));
+}
+
+void frmPellamar::btnStart_Click() { pellamar::btnStart_Click(*this, *fs_); }
+
+bool frmPellamar::FileHasData(const std::string& path) { return pellamar::FileHasData(*fs_, path); }
+
+void frmPellamar::Label2_Click() { OpenUrl(QUrl(ToQString(HomePage()))); }
+
+std::string frmPellamar::SourceText() { return QFile::encodeName(txtSource->text()).toStdString(); }
+
+void frmPellamar::SetLabel3Caption(const std::string& caption) {
+  Label3->setText(QString::fromStdString(caption));
+}
+
+// Paints at once what changed since the last paint, the progress line, and
+// nothing else: only the window's pending paint request is delivered, never
+// input, so the run keeps the thread.
+void frmPellamar::RepaintNow() { QCoreApplication::sendPostedEvents(this, QEvent::UpdateRequest); }
+
+std::string frmPellamar::Caption() { return windowTitle().toStdString(); }
+
+void frmPellamar::ShowMessageBox(const std::string& text, int style, const std::string& title) {
+  ShowMessage(*this, QString::fromStdString(text), IconFor(style), QString::fromStdString(title));
+}
+
+}  // namespace pellamar::ui

@@ -1,0 +1,77 @@
+// The program's one window: a source field with its "..." button, the
+// "Convert" button, three labels and a picture. "Convert" hands the batch
+// run to the core, which works the window through WindowOperations.
+#pragma once
+
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "core/batch_run.h"
+#include "core/file_system.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace pellamar::ui {
+
+class ClickableLabel;
+class PictureButton;
+
+class frmPellamar : public QWidget, public WindowOperations {
+  Q_OBJECT
+
+ public:
+  // Creates the window with its controls in their initial state: the source
+  // field empty, the description in Label3, the focus on "Convert".
+  explicit frmPellamar(QWidget* parent = nullptr);
+  ~frmPellamar() override;
+
+  // See OpenDialog and SaveDialog in ui/qt/file_dialog.h.
+  std::string SaveDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
+                         const std::string& InitDir, const std::string& DefaultFilename);
+  std::string OpenDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
+                         const std::string& InitDir);
+  // "...": puts the card the user picks into the source field, or empties
+  // the field when the user cancels.
+  void btnSource_Click() override;
+  // "Convert": converts the cards of the folder the source field names.
+  void btnStart_Click();
+
+ private:
+  // True when the file at `path` has a length that can be read and is not 0.
+  bool FileHasData(const std::string& path);
+
+ public:
+  // The credit label: asks the desktop to open the home page.
+  void Label2_Click();
+
+  // What the batch run asks of the window.
+  std::string SourceText() override;
+  void SetLabel3Caption(const std::string& caption) override;
+  void RepaintNow() override;
+  std::string Caption() override;
+  void ShowMessageBox(const std::string& text, int style, const std::string& title) override;
+
+ private:
+  void SetUpWindow();
+  void CreateControls();
+  void SetUpKeyboard();
+  void ConnectHandlers();
+  // Runs one click handler to its end; see the definition.
+  void RunHandler(void (frmPellamar::*handler)());
+
+  QLineEdit* txtSource = nullptr;
+  QPushButton* btnSource = nullptr;
+  PictureButton* btnStart = nullptr;
+  QLabel* Label1 = nullptr;
+  QLabel* Label3 = nullptr;
+  ClickableLabel* Label2 = nullptr;
+  QLabel* Image1 = nullptr;
+
+  std::unique_ptr<FileSystem> fs_;
+  bool handler_running_ = false;
+};
+
+}  // namespace pellamar::ui

@@ -1,0 +1,82 @@
+#include "ui/win32/file_dialogs.h"
+
+#include <algorithm>
+
+#include "ui/common/filter_string.h"
+#include "ui/win32/wide_text.h"
+
+namespace pellamar::win32 {
+namespace {
+
+// 254 spaces and the NUL, with `text` written over the start, cut after 254
+// characters (and never between the two halves of a surrogate pair).
+std::array<wchar_t, kFileBufferChars> FileBuffer(const std::wstring& text) {
+  std::array<wchar_t, kFileBufferChars> buffer;
+  buffer.fill(L' ');
+  buffer.back() = L'\0';
+  std::size_t length = std::min<std::size_t>(text.size(), kFileBufferChars - 1);
+  if (length < text.size() && IS_HIGH_SURROGATE(text[length - 1])) --length;
+  std::copy_n(text.begin(), length, buffer.begin());
+  return buffer;
+}
+
+}  // namespace
+
+DialogRequest::DialogRequest(HWND owner, HINSTANCE instance, const std::string& converted_filter,
+                             const std::string& title, const std::string& initial_dir,
+                             const std::string& default_filename, DWORD flags)
+    : filter_(Widen(converted_filter)),
+      title_(Widen(title)),
+      initial_dir_(Widen(initial_dir)),
+      file_(FileBuffer(Widen(default_filename))),
+      file_title_(FileBuffer(L"")) {
+  record_.lStructSize = kRequestRecordSize;
+  record_.hwndOwner = owner;
+  record_.hInstance = instance;
+  record_.lpstrFilter = filter_.c_str();
+  record_.lpstrFile = file_.data();
+  record_.nMaxFile = kFileBufferChars;
+  record_.lpstrFileTitle = file_title_.data();
+  record_.nMaxFileTitle = kFileBufferChars;
+  record_.lpstrInitialDir = initial_dir_.c_str();
+  record_.lpstrTitle = title_.c_str();
+  record_.Flags = flags;
+}
+
+std::string DialogRequest::Result(bool confirmed) const {
+  if (!confirmed) return {};
+  const std::wstring_view all(file_.data(), file_.size());
+  std::wstring_view text = all.substr(0, all.find(L'\0'));
+  const std::size_t first = text.find_first_not_of(L' ');
+  if (first == std::wstring_view::npos) return {};
+  text = text.substr(first, text.find_last_not_of(L' ') - first + 1);
+  return Narrow(text);
+}
+
+DialogRequest BuildOpenRequest(HWND Form1, const std::string& Filter, const std::string& Title,
+                               const std::string& InitDir) {
+  return DialogRequest(Form1, GetModuleHandleW(nullptr), Filter, Title, InitDir, "", kOpenFlags);
+}
+
+DialogRequest BuildSaveRequest(HWND Form1, const std::string& Filter, const std::string& Title,
+                               const std::string& InitDir, const std::string& DefaultFilename) {
+  return DialogRequest(Form1, GetModuleHandleW(nullptr), Filter, Title, InitDir, DefaultFilename,
+                       kSaveFlags);
+}
+
+std::string OpenDialog(DesktopCalls& desktop, HWND Form1, std::string& Filter,
+                       const std::string& Title, const std::string& InitDir) {
+  Filter = ui::ConvertFilterString(std::move(Filter));
+  DialogRequest request = BuildOpenRequest(Form1, Filter, Title, InitDir);
+  return request.Result(desktop.RunOpenDialog(request.record()));
+}
+
+std::string SaveDialog(DesktopCalls& desktop, HWND Form1, std::string& Filter,
+                       const std::string& Title, const std::string& InitDir,
+                       const std::string& DefaultFilename) {
+  Filter = ui::ConvertFilterString(std::move(Filter));
+  DialogRequest request = BuildSaveRequest(Form1, Filter, Title, InitDir, DefaultFilename);
+  return request.Result(desktop.RunSaveDialog(request.record()));
+}
+
+}  // namespace pellamar::win32
