@@ -130,11 +130,11 @@ TEST_F(BatchRunTest, AFolderWithoutCardsReportsZeroPlainly) {
 }
 
 TEST_F(BatchRunTest, AMissingFolderIsReportedAsUnreadable) {
-  const std::string missing = folder_ / "nowhere";
-  Run(missing + "/a.mcd");
+  const std::string missing = folder_ / "nowhere" + real_->Separator();
+  Run(missing + "a.mcd");
   EXPECT_EQ(window_.calls, (Calls{"read source", "read caption",
                                   Message(kStyleWarning, "0 Files Processed\n\nThe folder " +
-                                                             missing + "/ could not be read."),
+                                                             missing + " could not be read."),
                                   Done()}));
 }
 
@@ -185,6 +185,9 @@ TEST_F(BatchRunTest, ABrokenListingEndsTheRunAndSaysSo) {
 }
 
 TEST(BatchRunDuplicates, TwoCardsWithOneTargetWriteItOnce) {
+  if (NewPlatformFileSystem()->FoldsCase()) {
+    GTEST_SKIP() << "a.mcd and a.MCD are one file where names fold case";
+  }
   TempFolder folder;
   folder.Write("a.mcd", PatternBytes(100, 1));
   folder.Write("a.MCD", PatternBytes(100, 2));

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+
+#include <filesystem>
+#else
 #include <signal.h>
 #include <sys/resource.h>
 #endif
@@ -32,7 +36,25 @@ class BreakingListing : public CardListing {
   bool broken_ = false;
 };
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Holds the file open, as another program may, so that it cannot be
+// replaced or removed while this lives.
+class HeldOpen {
+ public:
+  explicit HeldOpen(const std::string& utf8_path) {
+    const std::filesystem::path path(reinterpret_cast<const char8_t*>(utf8_path.c_str()));
+    handle_ = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  ~HeldOpen() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+  bool held() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+#else
 // Lowers the largest file this process may write for as long as it lives;
 // writes past it fail with EFBIG instead of raising SIGXFSZ.
 class FileSizeLimit {
@@ -82,7 +104,12 @@ Status FaultFileSystem::ReplaceWhole(const std::string& path, std::span<const By
   FileSizeLimit limit(size / 2);
   return real_.ReplaceWhole(path, pieces);
 #else
-  return Status::Error(Status::Kind::kIoError, "injected write failure: " + path);
+  // The real replace runs and fails at its last step, where the target
+  // cannot be replaced; a missing target has nothing to hold, so its
+  // failure is only pretended.
+  const HeldOpen target(path);
+  if (!target.held()) return Status::Error(Status::Kind::kIoError, "injected write failure");
+  return real_.ReplaceWhole(path, pieces);
 #endif
 }
 

@@ -14,9 +14,10 @@ class FaultFileSystem : public FileSystem {
  public:
   explicit FaultFileSystem(FileSystem& real) : real_(real) {}
 
-  // Writes of the target with this bare name stop part-way inside the real
-  // file system (on POSIX through a file size limit), so the real clean-up
-  // path runs.
+  // Writes of the target with this bare name fail inside the real file
+  // system, so its real clean-up runs: on POSIX a file size limit stops the
+  // write part-way; on Windows the existing target is held open so that it
+  // cannot be replaced.
   void FailWritesOf(const std::string& name) { failing_writes_.insert(name); }
   // Reads of the card with this bare name fail after its length was read;
   // the buffer is left holding junk, as a broken read may leave it.
