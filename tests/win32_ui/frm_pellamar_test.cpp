@@ -371,7 +371,7 @@ TEST_F(FrmPellamarTest, ConvertShowsItsPictureAboveTheCaptionWithTransparency) {
   const COLORREF magenta = RGB(255, 0, 255);
   EXPECT_EQ(DrawnPixel(picture.himl, magenta, 0, 0), magenta);
   EXPECT_EQ(DrawnPixel(picture.himl, magenta, Scaled(21, dpi_), Scaled(22, dpi_)),
-            RGB(40, 200, 232));
+            RGB(40, 200, 232)) << "at " << dpi_ << " DPI";
 }
 
 TEST_F(FrmPellamarTest, Image1ShowsItsPictureOverTheWindowBackground) {
