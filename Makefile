@@ -54,15 +54,18 @@ test-windows: windows
 	  tools/wine-ctest $$preset
 
 .PHONY: screenshot
-screenshot: build
+screenshot: build screenshot-windows
 	tools/screenshot
 
+# build/screenshot-windows.png: the program of the Windows preset that this
+# machine runs under Wine (the 32-bit one, else the same code as 64-bit).
 .PHONY: screenshot-windows
 screenshot-windows:
 	tools/install-deps build e2e windows
-	cmake --preset windows
-	cmake --build --preset windows --target Pellamar
-	tools/screenshot-windows
+	preset=$$(tools/wine-ctest --print-preset) && \
+	  cmake --preset $$preset && \
+	  cmake --build --preset $$preset --target Pellamar && \
+	  PELLAMAR_WINDOWS_PRESET=$$preset tools/screenshot-windows
 
 .PHONY: package
 package: build

@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/win32_ui/fake_desktop_calls.h"
+#include "tests/win32_ui/request_record_layout.h"
 #include "ui/common/filter_string.h"
 #include "ui/common/form_layout.h"
 
@@ -18,42 +18,50 @@ namespace pellamar::win32 {
 namespace {
 
 using namespace std::string_literals;
-using Record = std::array<std::uint8_t, 76>;
+using testing::kLayout;
+using Record = std::vector<std::uint8_t>;
 
 const HWND kOwner = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x00012345));
 const std::wstring kConvertedSourceFilter =
     L"Bleem Memory Cards (*.mcd)\0*.mcd\0All files (*.*)\0*.*\0\0"s;
 
+// `value` as `width` little-endian bytes at `offset`.
+void Put(Record& record, std::size_t offset, std::size_t width, std::uint64_t value) {
+  for (std::size_t i = 0; i < width; ++i) {
+    record[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  }
+}
+
 void PutWord(Record& record, std::size_t offset, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) record[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+  Put(record, offset, 4, value);
 }
 
-std::uint32_t Address(const void* pointer) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(pointer));
+void PutPointer(Record& record, std::size_t offset, const void* pointer) {
+  Put(record, offset, kLayout.pointer, reinterpret_cast<std::uintptr_t>(pointer));
 }
 
-// The 76 bytes that the record must hold, member by member, with the
-// addresses of the texts that the record points at.
+// The bytes that the record must hold, member by member, with the
+// addresses of the texts that the record points at. Whatever is not set
+// here is zero, padding included.
 Record ExpectedRecord(const OPENFILENAMEW& actual, std::uint32_t flags) {
-  Record record{};
-  PutWord(record, 0, 76);                                  // lStructSize
-  PutWord(record, 4, Address(kOwner));                     // hwndOwner
-  PutWord(record, 8, Address(GetModuleHandleW(nullptr)));  // hInstance
-  PutWord(record, 12, Address(actual.lpstrFilter));        // lpstrFilter
-  PutWord(record, 28, Address(actual.lpstrFile));          // lpstrFile
-  PutWord(record, 32, 255);                                // nMaxFile
-  PutWord(record, 36, Address(actual.lpstrFileTitle));     // lpstrFileTitle
-  PutWord(record, 40, 255);                                // nMaxFileTitle
-  PutWord(record, 44, Address(actual.lpstrInitialDir));    // lpstrInitialDir
-  PutWord(record, 48, Address(actual.lpstrTitle));         // lpstrTitle
-  PutWord(record, 52, flags);                              // Flags
+  Record record(kLayout.size, 0);
+  PutWord(record, 0, static_cast<std::uint32_t>(kLayout.size));  // lStructSize
+  PutPointer(record, kLayout.hwndOwner, kOwner);
+  PutPointer(record, kLayout.hInstance, GetModuleHandleW(nullptr));
+  PutPointer(record, kLayout.lpstrFilter, actual.lpstrFilter);
+  PutPointer(record, kLayout.lpstrFile, actual.lpstrFile);
+  PutWord(record, kLayout.nMaxFile, 255);
+  PutPointer(record, kLayout.lpstrFileTitle, actual.lpstrFileTitle);
+  PutWord(record, kLayout.nMaxFileTitle, 255);
+  PutPointer(record, kLayout.lpstrInitialDir, actual.lpstrInitialDir);
+  PutPointer(record, kLayout.lpstrTitle, actual.lpstrTitle);
+  PutWord(record, kLayout.Flags, flags);
   return record;  // custom filter, filter index, offsets, hook, template: 0
 }
 
-Record BytesOf(const OPENFILENAMEW& record) {
-  Record bytes;
-  std::memcpy(bytes.data(), &record, bytes.size());
-  return bytes;
+Record BytesOf(const OPENFILENAMEW& record, std::size_t from, std::size_t to) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(&record);
+  return Record(bytes + from, bytes + to);
 }
 
 std::wstring Spaces(std::size_t count) { return std::wstring(count, L' '); }
@@ -66,20 +74,19 @@ std::wstring FilterList(const wchar_t* filter) {
 }
 
 TEST(DialogRequest, OpenRecordHoldsExactlyTheRequestedMembers) {
-  static_assert(sizeof(void*) == 4, "the record's layout is that of the 32-bit build");
   const DialogRequest request = BuildOpenRequest(kOwner, ui::ConvertFilterString(ui::kSourceFilter),
                                                  "Select a memory card", "c:\\");
   const OPENFILENAMEW& record = request.record();
 
-  EXPECT_EQ(BytesOf(record), ExpectedRecord(record, 0x1004));
+  EXPECT_EQ(BytesOf(record, 0, kLayout.size), ExpectedRecord(record, 0x1004));
   EXPECT_EQ(FilterList(record.lpstrFilter), kConvertedSourceFilter);
   EXPECT_EQ(std::wstring(record.lpstrFile, 255), Spaces(254) + L'\0');
   EXPECT_EQ(std::wstring(record.lpstrFileTitle, 255), Spaces(254) + L'\0');
   EXPECT_STREQ(record.lpstrTitle, L"Select a memory card");
   EXPECT_STREQ(record.lpstrInitialDir, L"c:\\");
   // Nothing of the later, longer record form is filled in.
-  const auto* tail = reinterpret_cast<const std::uint8_t*>(&record) + 76;
-  EXPECT_EQ(std::count(tail, tail + (sizeof(record) - 76), 0), sizeof(record) - 76);
+  EXPECT_EQ(BytesOf(record, kLayout.size, sizeof(record)),
+            Record(sizeof(record) - kLayout.size, 0));
 }
 
 TEST(DialogRequest, SaveRecordAsksBeforeCreatingOrReplacing) {
@@ -87,7 +94,7 @@ TEST(DialogRequest, SaveRecordAsksBeforeCreatingOrReplacing) {
                                                  "Save a card", "d:\\out", "slot1.mem");
   const OPENFILENAMEW& record = request.record();
 
-  EXPECT_EQ(BytesOf(record), ExpectedRecord(record, 0x2006));
+  EXPECT_EQ(BytesOf(record, 0, kLayout.size), ExpectedRecord(record, 0x2006));
   EXPECT_EQ(FilterList(record.lpstrFilter), L"Cards\0*.mem\0\0"s);
   EXPECT_EQ(std::wstring(record.lpstrFile, 255), L"slot1.mem" + Spaces(245) + L'\0');
   EXPECT_EQ(std::wstring(record.lpstrFileTitle, 255), Spaces(254) + L'\0');
@@ -158,7 +165,7 @@ TEST(OpenDialog, ConvertsTheCallersFilterAndReturnsTheConfirmedPath) {
   ASSERT_EQ(desktop.requests.size(), 1u);
   const testing::SeenRequest& seen = desktop.requests[0];
   EXPECT_FALSE(seen.save);
-  EXPECT_EQ(seen.record.lStructSize, 76u);
+  EXPECT_EQ(seen.record.lStructSize, kLayout.size);
   EXPECT_EQ(seen.record.hwndOwner, kOwner);
   EXPECT_EQ(seen.record.Flags, 0x1004u);
   EXPECT_EQ(seen.filter, kConvertedSourceFilter);

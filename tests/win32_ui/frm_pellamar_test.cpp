@@ -15,12 +15,14 @@
 #include "core/card_conversion.h"
 #include "tests/support/temp_folder.h"
 #include "tests/win32_ui/fake_desktop_calls.h"
+#include "tests/win32_ui/request_record_layout.h"
 #include "ui/win32/dpi.h"
 #include "ui/win32/wide_text.h"
 
 namespace pellamar::win32 {
 namespace {
 
+using namespace std::string_literals;
 using testing::FakeDesktopCalls;
 using testing::TempFolder;
 
@@ -208,12 +210,11 @@ TEST_F(FrmPellamarTest, ConvertWithAnEmptyFieldOnlyOpensThePickCardDialog) {
   const testing::SeenRequest& seen = desktop_.requests[0];
   EXPECT_FALSE(seen.save);
   EXPECT_EQ(seen.record.hwndOwner, window_->hwnd());
-  EXPECT_EQ(seen.record.lStructSize, 76u);
+  EXPECT_EQ(seen.record.lStructSize, testing::kLayout.size);
   EXPECT_EQ(seen.record.Flags, 0x1004u);
   EXPECT_EQ(seen.title, L"Select a memory card");
   EXPECT_EQ(seen.initial_dir, L"c:\\");
-  EXPECT_EQ(seen.filter,
-            std::wstring(L"Bleem Memory Cards (*.mcd)\0*.mcd\0All files (*.*)\0*.*\0\0", 59));
+  EXPECT_EQ(seen.filter, L"Bleem Memory Cards (*.mcd)\0*.mcd\0All files (*.*)\0*.*\0\0"s);
   EXPECT_EQ(TextOf(Control("Label3")), kDescription);
   EXPECT_TRUE(desktop_.messages.empty());
 }
@@ -353,8 +354,10 @@ COLORREF DrawnPixel(HIMAGELIST list, COLORREF background, int x, int y) {
   return pixel;
 }
 
-// Where the source pixel (x, y) lands in a picture scaled to `dpi`.
-int Scaled(int source, UINT dpi) { return MulDiv(2 * source + 1, static_cast<int>(dpi), 192); }
+// A pixel of the picture scaled to `dpi` that repeats the source pixel
+// `source`: the one under the source pixel's centre. (Not MulDiv, which
+// rounds that centre up to the next pixel.)
+int Scaled(int source, UINT dpi) { return (2 * source + 1) * static_cast<int>(dpi) / 192; }
 
 TEST_F(FrmPellamarTest, ConvertShowsItsPictureAboveTheCaptionWithTransparency) {
   BUTTON_IMAGELIST picture{};
@@ -371,7 +374,8 @@ TEST_F(FrmPellamarTest, ConvertShowsItsPictureAboveTheCaptionWithTransparency) {
   const COLORREF magenta = RGB(255, 0, 255);
   EXPECT_EQ(DrawnPixel(picture.himl, magenta, 0, 0), magenta);
   EXPECT_EQ(DrawnPixel(picture.himl, magenta, Scaled(21, dpi_), Scaled(22, dpi_)),
-            RGB(40, 200, 232)) << "at " << dpi_ << " DPI";
+            RGB(40, 200, 232))
+      << "at " << dpi_ << " DPI";
 }
 
 TEST_F(FrmPellamarTest, Image1ShowsItsPictureOverTheWindowBackground) {

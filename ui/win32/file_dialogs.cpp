@@ -30,6 +30,8 @@ DialogRequest::DialogRequest(HWND owner, HINSTANCE instance, const std::string& 
       initial_dir_(Widen(initial_dir)),
       file_(FileBuffer(Widen(default_filename))),
       file_title_(FileBuffer(L"")) {
+  // Every byte starts at zero, the padding of a 64-bit build's record too.
+  ZeroMemory(&record_, sizeof(record_));
   record_.lStructSize = kRequestRecordSize;
   record_.hwndOwner = owner;
   record_.hInstance = instance;

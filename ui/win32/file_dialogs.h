@@ -14,8 +14,9 @@
 
 namespace pellamar::win32 {
 
-// The record in its 76-byte form (OPENFILENAME_SIZE_VERSION_400W): the
-// members up to lpTemplateName.
+// The record in its "version 400" form (OPENFILENAME_SIZE_VERSION_400W):
+// the members up to lpTemplateName, 76 bytes in the 32-bit program (136 in
+// a 64-bit build of the same code).
 inline constexpr DWORD kRequestRecordSize =
     offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(OPENFILENAMEW::lpTemplateName);
 static_assert(sizeof(void*) != 4 || kRequestRecordSize == 76);

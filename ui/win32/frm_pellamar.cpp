@@ -295,11 +295,23 @@ void frmPellamar::ApplyDpi(UINT dpi) {
     MoveWindow(Control(layout.name), Scaled(layout.left, dpi), Scaled(layout.top, dpi),
                Scaled(layout.width, dpi), Scaled(layout.height, dpi), TRUE);
   }
-  const SIZE frame =
-      FrameSizeFor(Scaled(ui::kClientWidthTwips, dpi), Scaled(ui::kClientHeightTwips, dpi),
-                   kWindowStyle, kWindowExStyle, dpi);
-  SetWindowPos(hwnd_, nullptr, 0, 0, frame.cx, frame.cy,
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SizeClientArea(Scaled(ui::kClientWidthTwips, dpi), Scaled(ui::kClientHeightTwips, dpi), dpi);
+}
+
+// The frame is first the one the system's metrics give for `dpi`. Where the
+// frame actually drawn differs from them (Wine, for one, draws every frame
+// at the system's DPI), the client area that results says by how much, and
+// the size is corrected.
+void frmPellamar::SizeClientArea(int width, int height, UINT dpi) {
+  constexpr UINT kSizeOnly = SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE;
+  SIZE frame = FrameSizeFor(width, height, kWindowStyle, kWindowExStyle, dpi);
+  SetWindowPos(hwnd_, nullptr, 0, 0, frame.cx, frame.cy, kSizeOnly);
+  RECT client;
+  if (!GetClientRect(hwnd_, &client)) return;
+  if (client.right == width && client.bottom == height) return;
+  frame.cx += width - client.right;
+  frame.cy += height - client.bottom;
+  SetWindowPos(hwnd_, nullptr, 0, 0, frame.cx, frame.cy, kSizeOnly);
 }
 
 void frmPellamar::ApplyFonts(UINT dpi) {

@@ -85,6 +85,8 @@ class frmPellamar : public WindowOperations {
   void ApplyDpi(UINT dpi);
   void ApplyFonts(UINT dpi);
   void ApplyPictures(UINT dpi);
+  // Gives the window a client area of `width` x `height` pixels.
+  void SizeClientArea(int width, int height, UINT dpi);
   void FreeResources();
 
   DesktopCalls& desktop_;
