@@ -6,17 +6,10 @@
 #include <string_view>
 
 #include "core/file_system.h"
+#include "core/wide_text.h"
 
 namespace pellamar {
-namespace {
 
-// Entries that a listing of cards leaves out: the normal-file mask.
-constexpr DWORD kNotACard =
-    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-// ReadFile and WriteFile move at most this many bytes per call.
-constexpr std::size_t kMaxChunk = 1u << 30;
-
-// Empty when `text` is not valid UTF-8 (or is empty).
 std::wstring Widen(std::string_view text) {
   if (text.empty()) return {};
   const int size = static_cast<int>(text.size());
@@ -27,8 +20,8 @@ std::wstring Widen(std::string_view text) {
   return wide;
 }
 
-// A name with an unpaired surrogate comes out with U+FFFD in its place, so
-// it no longer names the file, and the run reports it as unreadable.
+// A listed name with an unpaired surrogate comes out with U+FFFD in its
+// place, so it no longer names the file, and the run reports it unreadable.
 std::string Narrow(std::wstring_view wide) {
   if (wide.empty()) return {};
   const int size = static_cast<int>(wide.size());
@@ -38,6 +31,14 @@ std::string Narrow(std::wstring_view wide) {
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), n, nullptr, nullptr);
   return text;
 }
+
+namespace {
+
+// Entries that a listing of cards leaves out: the normal-file mask.
+constexpr DWORD kNotACard =
+    FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+// ReadFile and WriteFile move at most this many bytes per call.
+constexpr std::size_t kMaxChunk = 1u << 30;
 
 // The system's own wording for `error`, without its final line break.
 std::string ErrorText(DWORD error) {

@@ -17,7 +17,7 @@
 #include "tests/win32_ui/fake_desktop_calls.h"
 #include "tests/win32_ui/request_record_layout.h"
 #include "ui/win32/dpi.h"
-#include "ui/win32/wide_text.h"
+#include "core/wide_text.h"
 
 namespace pellamar::win32 {
 namespace {

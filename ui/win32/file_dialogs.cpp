@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "ui/common/filter_string.h"
-#include "ui/win32/wide_text.h"
+#include "core/wide_text.h"
 
 namespace pellamar::win32 {
 namespace {

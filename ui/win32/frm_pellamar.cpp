@@ -10,7 +10,7 @@
 #include "ui/win32/file_dialogs.h"
 #include "ui/win32/picture.h"
 #include "ui/win32/resource_ids.h"
-#include "ui/win32/wide_text.h"
+#include "core/wide_text.h"
 
 namespace pellamar::win32 {
 namespace {

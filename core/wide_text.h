@@ -1,10 +1,11 @@
-// Text crosses into Windows as UTF-16: the program's own strings are UTF-8.
+// On Windows, text crosses into the system as UTF-16; the program's own
+// strings, paths included, are UTF-8. Defined with the Windows file system.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-namespace pellamar::win32 {
+namespace pellamar {
 
 // Empty for empty or invalid UTF-8. Embedded NULs are kept.
 std::wstring Widen(std::string_view text);
@@ -12,4 +13,4 @@ std::wstring Widen(std::string_view text);
 // Unpaired surrogates become U+FFFD. Embedded NULs are kept.
 std::string Narrow(std::wstring_view text);
 
-}  // namespace pellamar::win32
+}  // namespace pellamar
