@@ -19,18 +19,7 @@ using testing::TempFolder;
 
 class PosixFileSystemTest : public ::testing::Test {
  protected:
-  std::vector<std::string> Listed() {
-    Status status;
-    std::unique_ptr<CardListing> listing = fs_->ListCards(folder_.Folder(), &status);
-    EXPECT_TRUE(status.ok()) << status.message();
-    std::vector<std::string> names;
-    if (!listing) return names;
-    for (ListEntry e = listing->Next(); e.kind == ListEntry::Kind::kName; e = listing->Next()) {
-      names.push_back(e.name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Listed() { return testing::ListedCards(*fs_, folder_.Folder()); }
 
   Status Replace(FileSystem& fs, const std::string& name, const Bytes& bytes) {
     const ByteView piece(bytes);

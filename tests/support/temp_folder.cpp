@@ -65,4 +65,18 @@ Bytes RealCard(const std::string& name) {
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::vector<std::string> ListedCards(FileSystem& fs, const std::string& folder) {
+  Status status;
+  std::unique_ptr<CardListing> listing = fs.ListCards(folder, &status);
+  EXPECT_TRUE(status.ok()) << status.message();
+  std::vector<std::string> names;
+  if (!listing) return names;
+  ListEntry entry = listing->Next();
+  for (; entry.kind == ListEntry::Kind::kName; entry = listing->Next()) names.push_back(entry.name);
+  EXPECT_EQ(entry.kind, ListEntry::Kind::kEnd);
+  EXPECT_EQ(listing->Next().kind, ListEntry::Kind::kEnd);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 }  // namespace pellamar::testing

@@ -37,4 +37,8 @@ Bytes PatternBytes(std::size_t length, std::uint8_t seed = 0);
 // A real card from the test data folder.
 Bytes RealCard(const std::string& name);
 
+// The names that `fs` lists as cards of `folder`, sorted. Fails the test
+// when the folder cannot be listed or the listing does not end cleanly.
+std::vector<std::string> ListedCards(FileSystem& fs, const std::string& folder);
+
 }  // namespace pellamar::testing

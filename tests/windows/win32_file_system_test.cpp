@@ -63,21 +63,7 @@ class Win32FileSystemTest : public ::testing::Test {
     return std::filesystem::path(short_path).filename().wstring();
   }
 
-  std::vector<std::string> Listed() {
-    Status status;
-    std::unique_ptr<CardListing> listing = fs_->ListCards(folder_.Folder(), &status);
-    EXPECT_TRUE(status.ok()) << status.message();
-    std::vector<std::string> names;
-    if (!listing) return names;
-    ListEntry entry = listing->Next();
-    for (; entry.kind == ListEntry::Kind::kName; entry = listing->Next()) {
-      names.push_back(entry.name);
-    }
-    EXPECT_EQ(entry.kind, ListEntry::Kind::kEnd);
-    EXPECT_EQ(listing->Next().kind, ListEntry::Kind::kEnd);
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Listed() { return testing::ListedCards(*fs_, folder_.Folder()); }
 
   // The name is appended as UTF-8 bytes: std::filesystem would read a
   // narrow name in the ANSI code page.
