@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "core/card_conversion.h"
+#include "core/wide_text.h"
 #include "tests/support/temp_folder.h"
 #include "tests/win32_ui/fake_desktop_calls.h"
 #include "tests/win32_ui/request_record_layout.h"
 #include "ui/win32/dpi.h"
-#include "core/wide_text.h"
 
 namespace pellamar::win32 {
 namespace {

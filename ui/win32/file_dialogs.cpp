@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "ui/common/filter_string.h"
 #include "core/wide_text.h"
+#include "ui/common/filter_string.h"
 
 namespace pellamar::win32 {
 namespace {

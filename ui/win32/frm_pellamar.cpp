@@ -5,12 +5,12 @@
 #include <climits>
 #include <utility>
 
+#include "core/wide_text.h"
 #include "ui/win32/control_ids.h"
 #include "ui/win32/dpi.h"
 #include "ui/win32/file_dialogs.h"
 #include "ui/win32/picture.h"
 #include "ui/win32/resource_ids.h"
-#include "core/wide_text.h"
 
 namespace pellamar::win32 {
 namespace {
