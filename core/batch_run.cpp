@@ -50,7 +50,8 @@ class BatchRun {
   std::string ConvertOne(const std::string& name) {
     // The length that decides whether the card holds data is the one its
     // open file reports as it is read: no second look-up, no race between.
-    if (!ReadCard(fs_, report_.folder + name, &card_).ok()) return "could not be read";
+    const std::string card_path = report_.folder + name;
+    if (!ReadCard(fs_, card_path, &card_).ok()) return "could not be read";
     if (card_.empty()) return "empty card";
 
     const std::string target = TargetNameFor(name);
@@ -58,7 +59,8 @@ class BatchRun {
     if (auto earlier = written_.find(key); earlier != written_.end()) {
       return target + " was already written from " + earlier->second;
     }
-    const Status written = WriteCard(fs_, report_.folder + target, ConvertCard(header_, card_));
+    const Status written =
+        WriteCard(fs_, report_.folder + target, ConvertCard(header_, card_), card_path);
     if (written.kind() == Status::Kind::kReadOnly) return target + " is read-only";
     if (!written.ok()) return target + " could not be written";
     written_.emplace(key, name);

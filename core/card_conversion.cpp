@@ -1,6 +1,8 @@
 #include "core/card_conversion.h"
 
 #include <algorithm>
+#include <new>
+#include <stdexcept>
 
 namespace pellamar {
 namespace {
@@ -49,8 +51,21 @@ TargetCard ConvertCard(const TargetHeader& header, ByteView card) {
   return TargetCard(header, card);
 }
 
-Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& target) {
-  return fs.ReplaceWhole(path, target.pieces());
+Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& target,
+                 const std::string& card_path) {
+  return fs.ReplaceWhole(path, target.pieces(), card_path);
+}
+
+bool FileSystem::MakeRoom(Bytes* out, std::uint64_t size) {
+  if (size > out->max_size()) return false;
+  try {
+    out->resize(static_cast<std::size_t>(size));
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace pellamar

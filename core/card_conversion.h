@@ -44,8 +44,10 @@ class TargetCard {
 // The target card of `card`. Both must outlive the result.
 TargetCard ConvertCard(const TargetHeader& header, ByteView card);
 
-// Replaces the file at `path` with exactly the target card (see
-// FileSystem::ReplaceWhole for what a failure leaves behind).
-Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& target);
+// Replaces the file at `path` with exactly the target card, readable by
+// whoever may read the card at `card_path` (see FileSystem::ReplaceWhole
+// for what a failure leaves behind).
+Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& target,
+                 const std::string& card_path);
 
 }  // namespace pellamar

@@ -58,13 +58,22 @@ class FileSystem {
   virtual Status ReadWhole(const std::string& path, Bytes* out) = 0;
 
   // Makes the file at `path` hold exactly `pieces`, one after another. The
-  // bytes go to a new
-  // hidden file beside it, which then replaces `path` in one rename (a link
-  // at `path` is replaced, never written through). On failure nothing is
-  // left behind and an existing file at `path` is unchanged. An existing file
-  // that is read-only (on POSIX: without its owner-write bit) is never
-  // replaced, whoever runs the program: that gives Kind::kReadOnly.
-  virtual Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces) = 0;
+  // bytes go to a new hidden file beside it, which then replaces `path` in
+  // one rename (a link at `path` is replaced, never written through). On
+  // failure nothing is left behind and an existing file at `path` is
+  // unchanged. An existing file that is read-only (on POSIX: without its
+  // owner-write bit) is never replaced, whoever runs the program: that gives
+  // Kind::kReadOnly.
+  // Who may read the result: a file that replaces another keeps the old
+  // one's permissions; a new one may be read by no one who may not read
+  // `model`, the file its bytes came from (on POSIX: `model`'s read bits,
+  // owner write added, under the umask).
+  virtual Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces,
+                              const std::string& model) = 0;
+
+  // Resizes `*out` to hold a file of `size` bytes; false, with `*out`
+  // unchanged, when memory does not allow it. Never throws.
+  static bool MakeRoom(Bytes* out, std::uint64_t size);
 };
 
 // The file system of the platform the program was built for.

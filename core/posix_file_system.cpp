@@ -117,15 +117,24 @@ std::string FolderOf(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// The permissions a new file made from `model` gets: its read bits, and
+// write for its owner, under the umask. Owner read and write only when
+// `model` cannot be looked at.
+mode_t NewFileMode(const std::string& model) {
+  struct stat st;
+  if (stat(model.c_str(), &st) != 0) return S_IRUSR | S_IWUSR;
+  return (st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) | S_IWUSR;
+}
+
 // Creates a new hidden file beside `path` that no listing returns, and puts
 // its name in `*temp_path`.
-FileDescriptor CreateTemporaryBeside(const std::string& path, std::string* temp_path) {
+FileDescriptor CreateTemporaryBeside(const std::string& path, mode_t mode, std::string* temp_path) {
   static std::atomic<unsigned> counter{0};
   static const std::string process = std::to_string(getpid());  // O_EXCL settles any clash
   const std::string prefix = FolderOf(path) + ".pellamar-" + process + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     *temp_path = prefix + std::to_string(counter++) + ".tmp";
-    const int fd = open(temp_path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    const int fd = open(temp_path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0 || errno != EEXIST) return FileDescriptor(fd);
   }
   return FileDescriptor(-1);
@@ -158,7 +167,9 @@ class PosixFileSystem final : public FileSystem {
     struct stat st;
     if (!fd.valid() || fstat(fd.get(), &st) != 0) return ErrnoStatus("cannot open", path, errno);
     if (!S_ISREG(st.st_mode)) return Status::Error(Status::Kind::kIoError, path + " is no file");
-    out->resize(static_cast<std::size_t>(st.st_size));
+    if (!MakeRoom(out, static_cast<std::uint64_t>(st.st_size))) {
+      return Status::Error(Status::Kind::kIoError, path + " is too large to read");
+    }
     std::size_t got = 0;
     while (got < out->size()) {
       const ssize_t n = read(fd.get(), out->data() + got, out->size() - got);
@@ -170,14 +181,19 @@ class PosixFileSystem final : public FileSystem {
     return Status::Ok();
   }
 
-  Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces) override {
-    struct stat st;
-    if (lstat(path.c_str(), &st) == 0 && !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0) {
+  Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces,
+                      const std::string& model) override {
+    struct stat old;
+    const bool replacing = lstat(path.c_str(), &old) == 0 && !S_ISLNK(old.st_mode);
+    if (replacing && (old.st_mode & S_IWUSR) == 0) {
       return Status::Error(Status::Kind::kReadOnly, path + " is read-only");
     }
     std::string temp_path;
-    FileDescriptor fd = CreateTemporaryBeside(path, &temp_path);
+    FileDescriptor fd = CreateTemporaryBeside(path, NewFileMode(model), &temp_path);
     if (!fd.valid()) return ErrnoStatus("cannot create a file beside", path, errno);
+    if (replacing && fchmod(fd.get(), old.st_mode & 0777) != 0) {
+      return Abandon(temp_path, "cannot keep the permissions of", path);
+    }
     if (!WriteAll(fd.get(), pieces) || !fd.Close()) return Abandon(temp_path, "cannot write", path);
     if (rename(temp_path.c_str(), path.c_str()) != 0)
       return Abandon(temp_path, "cannot replace", path);

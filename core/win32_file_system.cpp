@@ -243,17 +243,19 @@ class Win32FileSystem final : public FileSystem {
     }
     LARGE_INTEGER size;
     if (!GetFileSizeEx(file.get(), &size)) return ErrorStatus("cannot size", path, GetLastError());
-    if (static_cast<std::uint64_t>(size.QuadPart) > out->max_size()) {
+    if (!MakeRoom(out, static_cast<std::uint64_t>(size.QuadPart))) {
       return Status::Error(Status::Kind::kIoError, path + " is too large to read");
     }
-    out->resize(static_cast<std::size_t>(size.QuadPart));
     if (!ReadAll(file.get(), out->data(), out->size())) {
       return ErrorStatus("cannot read", path, GetLastError());
     }
     return Status::Ok();
   }
 
-  Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces) override {
+  // The new file takes its permissions from the folder, as any new file
+  // there does; `model` is not needed for that.
+  Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces,
+                      const std::string& /*model*/) override {
     const std::wstring wide = Widen(path);
     if (wide.empty()) return BadName(path);
     if (IsReadOnlyFile(wide)) return Status::Error(Status::Kind::kReadOnly, path + " is read-only");

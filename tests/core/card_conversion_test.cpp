@@ -82,7 +82,8 @@ class WriteCardTest : public ::testing::Test {
 TEST_F(WriteCardTest, CreatesTheTargetAndLeavesNothingElse) {
   const TargetHeader header = BuildTargetHeader();
   const Bytes card = PatternBytes(300);
-  ASSERT_TRUE(WriteCard(*fs_, folder_ / "a.mem", ConvertCard(header, card)).ok());
+  ASSERT_TRUE(
+      WriteCard(*fs_, folder_ / "a.mem", ConvertCard(header, card), folder_ / "a.mcd").ok());
   EXPECT_EQ(folder_.Read("a.mem"), Converted(card));
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
 }
@@ -91,7 +92,8 @@ TEST_F(WriteCardTest, ReplacesALongerTargetWithExactlyTheNewBytes) {
   folder_.Write("a.mem", PatternBytes(200000, 3));
   const TargetHeader header = BuildTargetHeader();
   const Bytes card = PatternBytes(100);
-  ASSERT_TRUE(WriteCard(*fs_, folder_ / "a.mem", ConvertCard(header, card)).ok());
+  ASSERT_TRUE(
+      WriteCard(*fs_, folder_ / "a.mem", ConvertCard(header, card), folder_ / "a.mcd").ok());
   EXPECT_EQ(folder_.Read("a.mem"), Converted(card));
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
 }

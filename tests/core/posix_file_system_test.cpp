@@ -1,14 +1,18 @@
 // The POSIX file system: which names the listing returns, and what a replace
 // leaves behind when it succeeds, is refused, or fails part-way.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
+#include "core/batch_run.h"
 #include "core/file_system.h"
 #include "tests/support/fault_file_system.h"
+#include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
 
 namespace pellamar {
@@ -21,9 +25,18 @@ class PosixFileSystemTest : public ::testing::Test {
  protected:
   std::vector<std::string> Listed() { return testing::ListedCards(*fs_, folder_.Folder()); }
 
-  Status Replace(FileSystem& fs, const std::string& name, const Bytes& bytes) {
+  // Replaces `name` with `bytes` made from the card `model` (none by default).
+  Status Replace(FileSystem& fs, const std::string& name, const Bytes& bytes,
+                 const std::string& model = "") {
     const ByteView piece(bytes);
-    return fs.ReplaceWhole(folder_ / name, std::span<const ByteView>(&piece, 1));
+    return fs.ReplaceWhole(folder_ / name, std::span<const ByteView>(&piece, 1),
+                           model.empty() ? "" : folder_ / model);
+  }
+
+  mode_t ModeOf(const std::string& name) {
+    struct stat st;
+    EXPECT_EQ(stat((folder_ / name).c_str(), &st), 0) << name;
+    return st.st_mode & 0777;
   }
 
   TempFolder folder_;
@@ -112,14 +125,75 @@ TEST_F(PosixFileSystemTest, AFailedRenameLeavesNoTemporaryFile) {
   EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "a.mem"));
 }
 
-TEST_F(PosixFileSystemTest, NewTargetsFollowTheUmaskLikeAnyNewFile) {
+// A target holds its card's bytes: no one who may not read the card may
+// read the target, and the umask still has its say.
+TEST_F(PosixFileSystemTest, ANewTargetIsReadableOnlyByWhoMayReadItsCard) {
+  const std::pair<const char*, mode_t> cards[] = {
+      {"open", 0644}, {"private", 0600}, {"from-cd", 0444}, {"shared", 0666}};
+  for (const auto& [name, mode] : cards) {
+    folder_.Write(std::string(name) + ".mcd", {1});
+    chmod((folder_ / (std::string(name) + ".mcd")).c_str(), mode);
+  }
   const mode_t saved = umask(022);
-  ASSERT_TRUE(Replace(*fs_, "a.mem", PatternBytes(10)).ok());
+  for (const auto& [name, mode] : cards) {
+    ASSERT_TRUE(Replace(*fs_, std::string(name) + ".mem", {2}, std::string(name) + ".mcd").ok());
+  }
+  umask(077);
+  ASSERT_TRUE(Replace(*fs_, "masked.mem", {2}, "open.mcd").ok());
   umask(saved);
-  struct stat st;
-  ASSERT_EQ(stat((folder_ / "a.mem").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0644u);
+  EXPECT_EQ(ModeOf("open.mem"), 0644u);
+  EXPECT_EQ(ModeOf("private.mem"), 0600u);
+  EXPECT_EQ(ModeOf("from-cd.mem"), 0644u);  // the owner may replace it next time
+  EXPECT_EQ(ModeOf("shared.mem"), 0644u);
+  EXPECT_EQ(ModeOf("masked.mem"), 0600u);
 }
+
+TEST_F(PosixFileSystemTest, AReplacedTargetKeepsItsPermissions) {
+  folder_.Write("a.mcd", {1});
+  folder_.Write("a.mem", {9});
+  chmod((folder_ / "a.mem").c_str(), 0640);
+  ASSERT_TRUE(Replace(*fs_, "a.mem", PatternBytes(10), "a.mcd").ok());
+  EXPECT_EQ(ModeOf("a.mem"), 0640u);
+  EXPECT_EQ(folder_.Read("a.mem"), PatternBytes(10));
+}
+
+#ifndef __SANITIZE_ADDRESS__  // the sanitizer needs more address space than the limit leaves
+// Caps this process's address space a little above what it uses, for as
+// long as it lives.
+class AddressSpaceLimit {
+ public:
+  explicit AddressSpaceLimit(rlim_t headroom) {
+    getrlimit(RLIMIT_AS, &saved_);
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit lowered = saved_;
+    lowered.rlim_cur = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + headroom;
+    setrlimit(RLIMIT_AS, &lowered);
+  }
+  ~AddressSpaceLimit() { setrlimit(RLIMIT_AS, &saved_); }
+
+ private:
+  rlimit saved_{};
+};
+
+TEST_F(PosixFileSystemTest, ACardTooLargeForMemoryIsReportedAndTheRunGoesOn) {
+  folder_.Write("a.mcd", PatternBytes(100));
+  folder_.Write("huge.mcd", {1});
+  std::filesystem::resize_file(folder_.path() / "huge.mcd", 4ull << 30);  // sparse
+  testing::RecordingWindow window(folder_.Folder());
+  BatchReport report;
+  {
+    const AddressSpaceLimit limit(256u << 20);
+    report = btnStart_Click(window, *fs_);
+  }
+  EXPECT_EQ(report.processed, 1);
+  EXPECT_TRUE(folder_.Exists("a.mem"));
+  ASSERT_EQ(report.first_failures.size(), 1u);
+  EXPECT_EQ(report.first_failures[0].name, "huge.mcd");
+  EXPECT_EQ(report.first_failures[0].reason, "could not be read");
+  EXPECT_FALSE(folder_.Exists("huge.mem"));
+}
+#endif
 
 }  // namespace
 }  // namespace pellamar

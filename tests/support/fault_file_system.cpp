@@ -96,20 +96,21 @@ Status FaultFileSystem::ReadWhole(const std::string& path, Bytes* out) {
   return Status::Error(Status::Kind::kIoError, "injected read failure: " + path);
 }
 
-Status FaultFileSystem::ReplaceWhole(const std::string& path, std::span<const ByteView> pieces) {
-  if (!Matches(failing_writes_, path)) return real_.ReplaceWhole(path, pieces);
+Status FaultFileSystem::ReplaceWhole(const std::string& path, std::span<const ByteView> pieces,
+                                     const std::string& model) {
+  if (!Matches(failing_writes_, path)) return real_.ReplaceWhole(path, pieces, model);
 #ifndef _WIN32
   std::size_t size = 0;
   for (ByteView piece : pieces) size += piece.size();
   FileSizeLimit limit(size / 2);
-  return real_.ReplaceWhole(path, pieces);
+  return real_.ReplaceWhole(path, pieces, model);
 #else
   // The real replace runs and fails at its last step, where the target
   // cannot be replaced; a missing target has nothing to hold, so its
   // failure is only pretended.
   const HeldOpen target(path);
   if (!target.held()) return Status::Error(Status::Kind::kIoError, "injected write failure");
-  return real_.ReplaceWhole(path, pieces);
+  return real_.ReplaceWhole(path, pieces, model);
 #endif
 }
 

@@ -30,7 +30,8 @@ class FaultFileSystem : public FileSystem {
   std::unique_ptr<CardListing> ListCards(const std::string& folder, Status* status) override;
   std::optional<std::uint64_t> FileLength(const std::string& path) override;
   Status ReadWhole(const std::string& path, Bytes* out) override;
-  Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces) override;
+  Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces,
+                      const std::string& model) override;
 
  private:
   bool Matches(const std::set<std::string>& names, const std::string& path) const;

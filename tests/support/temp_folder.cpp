@@ -9,11 +9,21 @@
 
 namespace pellamar::testing {
 namespace fs = std::filesystem;
+namespace {
+
+// Paths go to the file system seam as UTF-8, on Windows too.
+std::string Utf8(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+}  // namespace
 
 TempFolder::TempFolder() {
   std::random_device random;
-  path_ = fs::temp_directory_path() / ("pellamar-test-" + std::to_string(random()));
-  fs::create_directories(path_);
+  do {  // a folder of its own, never one another test already holds
+    path_ = fs::temp_directory_path() / ("pellamar-test-" + std::to_string(random()));
+  } while (!fs::create_directory(path_));
 }
 
 TempFolder::~TempFolder() {
@@ -25,7 +35,9 @@ TempFolder::~TempFolder() {
   fs::remove_all(path_, ignored);
 }
 
-std::string TempFolder::Folder() const { return (path_ / "").string(); }
+std::string TempFolder::Folder() const { return Utf8(path_ / ""); }
+
+std::string TempFolder::operator/(const std::string& name) const { return Utf8(path_ / name); }
 
 void TempFolder::Write(const std::string& name, const Bytes& bytes) const {
   std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);

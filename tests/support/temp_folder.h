@@ -19,7 +19,7 @@ class TempFolder {
   const std::filesystem::path& path() const { return path_; }
   // The folder as the batch run addresses it: ending in the separator.
   std::string Folder() const;
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  std::string operator/(const std::string& name) const;
 
   void Write(const std::string& name, const Bytes& bytes) const;
   Bytes Read(const std::string& name) const;

@@ -69,7 +69,7 @@ class Win32FileSystemTest : public ::testing::Test {
   // narrow name in the ANSI code page.
   Status Replace(const std::string& name, const Bytes& bytes) {
     const ByteView piece(bytes);
-    return fs_->ReplaceWhole(folder_.Folder() + name, std::span<const ByteView>(&piece, 1));
+    return fs_->ReplaceWhole(folder_.Folder() + name, std::span<const ByteView>(&piece, 1), "");
   }
 
   BatchReport Convert(const std::string& picked_card) {
@@ -179,8 +179,8 @@ TEST_F(Win32FileSystemTest, ReplacingWritesExactlyThePiecesAsAnOrdinaryFile) {
   const TargetHeader header = BuildTargetHeader();
   const Bytes card = PatternBytes(1000, 7);
   const TargetCard target = ConvertCard(header, card);
-  ASSERT_TRUE(fs_->ReplaceWhole(folder_ / "a.mem", target.pieces()).ok());
-  ASSERT_TRUE(fs_->ReplaceWhole(folder_ / "new.mem", target.pieces()).ok());
+  ASSERT_TRUE(fs_->ReplaceWhole(folder_ / "a.mem", target.pieces(), "").ok());
+  ASSERT_TRUE(fs_->ReplaceWhole(folder_ / "new.mem", target.pieces(), "").ok());
 
   EXPECT_EQ(folder_.Read("a.mem"), target.ToBytes());
   EXPECT_EQ(folder_.Read("new.mem"), target.ToBytes());
