@@ -284,6 +284,23 @@ TEST_F(FrmPellamarTest, ConvertConvertsTheFolderCountsAndReportsUnderTheCaption)
   EXPECT_FALSE(folder_.Exists("x.mem"));
 }
 
+TEST_F(FrmPellamarTest, KeysTypedDuringARunDoNotAnswerItsMessageBox) {
+  folder_.Write("a.mcd", testing::RealCard("m1.mcd"));
+  bool key_waiting = true;
+  desktop_.WhileMessageShows([&] {
+    MSG queued;
+    key_waiting = PeekMessageW(&queued, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_NOREMOVE) != 0;
+  });
+  SetWindowTextW(Control("txtSource"), Widen(folder_.Folder()).c_str());
+  // Enter typed while the run works waits in the queue behind it.
+  PostMessageW(Control("btnStart"), WM_KEYDOWN, VK_RETURN, 0);
+  SendMessageW(Control("btnStart"), BM_CLICK, 0, 0);
+
+  ASSERT_EQ(desktop_.messages.size(), 1u);
+  EXPECT_EQ(desktop_.messages[0].text, L"1 Files Processed");
+  EXPECT_FALSE(key_waiting);
+}
+
 TEST_F(FrmPellamarTest, CreditLabelOpensTheHomePageThroughTheShellAndChangesNothing) {
   SetWindowTextW(Control("txtSource"), L"C:\\cards\\");
   ClickLabel("Label2");

@@ -53,6 +53,16 @@ bool RegisterWindowClass(HINSTANCE instance, WNDPROC procedure) {
   return RegisterClassExW(&window_class) != 0;
 }
 
+// Keys and clicks that arrived while a run kept the thread were meant for
+// the window; none of them may answer the message box about to appear.
+void DropQueuedInput() {
+  MSG queued;
+  while (PeekMessageW(&queued, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+  }
+  while (PeekMessageW(&queued, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+  }
+}
+
 HFONT NewFont(const wchar_t* face, int height, int weight, bool underline, BYTE charset) {
   return CreateFontW(height, 0, 0, 0, weight, FALSE, underline ? TRUE : FALSE, FALSE, charset,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -152,6 +162,7 @@ void frmPellamar::RepaintNow() {
 std::string frmPellamar::Caption() { return Narrow(WindowText(hwnd_)); }
 
 void frmPellamar::ShowMessageBox(const std::string& text, int style, const std::string& title) {
+  DropQueuedInput();
   desktop_.ShowMessage(hwnd_, Widen(text).c_str(), Widen(title).c_str(), static_cast<UINT>(style));
 }
 
