@@ -117,15 +117,9 @@ class CrashSafetyTest : public ::testing::Test {
 
   // What the run's own listing of cards returns.
   std::set<std::string> ListedCards() const {
-    std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
-    Status status;
-    std::unique_ptr<CardListing> listing = fs->ListCards(folder_.Folder(), &status);
-    std::set<std::string> names;
-    if (!listing) return names;
-    for (ListEntry e = listing->Next(); e.kind == ListEntry::Kind::kName; e = listing->Next()) {
-      names.insert(e.name);
-    }
-    return names;
+    const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
+    const std::vector<std::string> names = testing::ListedCards(*fs, folder_.Folder());
+    return std::set<std::string>(names.begin(), names.end());
   }
 
   std::set<std::string> AllCardNames() const {
