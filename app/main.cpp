@@ -2,9 +2,11 @@
 // window is closed, which ends the program.
 #include <QApplication>
 
+#include "core/file_system.h"
 #include "ui/qt/frm_pellamar.h"
 
 int main(int argc, char* argv[]) {
+  pellamar::RemoveTemporaryFileOnSignals();
   QApplication app(argc, argv);
   pellamar::ui::frmPellamar window;
   window.show();

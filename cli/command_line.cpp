@@ -28,7 +28,8 @@ constexpr char kHelp[] =
     "  0  every card was converted (also when there were none)\n"
     "  1  a card was not converted, the folder could not be read, or its listing\n"
     "     stopped early\n"
-    "  2  the command line was wrong\n";
+    "  2  the command line was wrong\n"
+    "  3  the final report could not be written (standard output was closed or full)\n";
 
 CommandLine UsageError(std::string problem) {
   CommandLine line;
@@ -59,7 +60,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       } else if (arg == "--verbose") {
         line.verbose = true;
       } else {
-        return UsageError("unknown option '" + std::string(arg) + "'");
+        return UsageError("unknown option '" + ShownName(arg) + "'");
       }
       continue;
     }
@@ -83,8 +84,9 @@ std::string SourceTextFor(const std::string& path, PathKind kind) {
   return path;
 }
 
-int ExitStatusFor(const BatchReport& report) {
+int ExitStatusFor(const BatchReport& report, bool report_written) {
   if (!report.ran) return kExitUsage;
+  if (!report_written) return kExitReportLost;
   return report.AllConverted() ? kExitConverted : kExitNotConverted;
 }
 

@@ -15,6 +15,7 @@ inline constexpr char kProgramName[] = "pellamar-cli";
 inline constexpr int kExitConverted = 0;     // every card converted, or there were none
 inline constexpr int kExitNotConverted = 1;  // a card not converted, or the folder failed
 inline constexpr int kExitUsage = 2;         // the arguments make no sense
+inline constexpr int kExitReportLost = 3;    // the final report could not be written
 
 struct CommandLine {
   enum class Action { kRun, kHelp, kVersion, kUsageError };
@@ -43,8 +44,9 @@ PathKind KindOf(const std::string& path);
 std::string SourceTextFor(const std::string& path, PathKind kind);
 
 // The exit status for a finished run: kExitUsage for a run that stopped at
-// an empty source text.
-int ExitStatusFor(const BatchReport& report);
+// an empty source text, kExitReportLost when its report could not be
+// written, whatever the run did.
+int ExitStatusFor(const BatchReport& report, bool report_written);
 
 void PrintHelp(std::ostream& out);
 void PrintVersion(std::ostream& out);

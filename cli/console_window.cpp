@@ -22,8 +22,11 @@ ConsoleWindow::ConsoleWindow(std::string source_text, std::ostream& out, std::os
 
 void ConsoleWindow::btnSource_Click() { PrintUsageError(err_, "no PATH given"); }
 
+// Progress that can no longer be written (a closed pipe, a full disk) is
+// given up; the run goes on.
 void ConsoleWindow::RepaintNow() {
   ++repaints_;
+  if (!err_) return;
   if (options_.err_is_terminal) {
     err_ << kLineStart << ProgressText() << kClearToEnd << std::flush;
     line_open_ = true;
@@ -39,6 +42,7 @@ void ConsoleWindow::ShowMessageBox(const std::string& text, int /*style*/,
   if (line_open_) err_ << '\n' << std::flush;
   line_open_ = false;
   out_ << text << '\n' << std::flush;
+  report_written_ = static_cast<bool>(out_);
 }
 
 // The core repaints once per converted card, so the repaints count the cards.

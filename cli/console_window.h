@@ -38,6 +38,9 @@ class ConsoleWindow final : public WindowOperations {
   // to `out`. The style and title have no place on a terminal.
   void ShowMessageBox(const std::string& text, int style, const std::string& title) override;
 
+  // Whether the final report reached `out` whole.
+  bool report_written() const { return report_written_; }
+
  private:
   std::string ProgressText() const;
 
@@ -48,6 +51,7 @@ class ConsoleWindow final : public WindowOperations {
   std::string caption_;
   std::int64_t repaints_ = 0;
   bool line_open_ = false;  // a progress line on the terminal awaits its newline
+  bool report_written_ = false;
 };
 
 // How many cards `folder` lists, or nullopt when the listing cannot be

@@ -1,5 +1,6 @@
 // pellamar-cli: the "Convert" run of the window, for scripts and remote
 // shells. See PrintHelp for its use.
+#include <signal.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -28,6 +29,9 @@ int main(int argc, char** argv) {
       break;
   }
 
+  // A closed pipe makes writes fail instead of ending the run part-way.
+  signal(SIGPIPE, SIG_IGN);
+  pellamar::RemoveTemporaryFileOnSignals();
   const std::unique_ptr<pellamar::FileSystem> fs = pellamar::NewPlatformFileSystem();
   const std::string source =
       pellamar::cli::SourceTextFor(line.path, pellamar::cli::KindOf(line.path));
@@ -40,5 +44,5 @@ int main(int argc, char** argv) {
   }
   pellamar::cli::ConsoleWindow window(source, std::cout, std::cerr, options);
   const pellamar::BatchReport report = pellamar::btnStart_Click(window, *fs);
-  return pellamar::cli::ExitStatusFor(report);
+  return pellamar::cli::ExitStatusFor(report, window.report_written());
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/file_system.h"
@@ -35,7 +36,8 @@ class WindowOperations {
   virtual void ShowMessageBox(const std::string& text, int style, const std::string& title) = 0;
 };
 
-// A card the run did not convert, and why, as the user reads it.
+// A card the run did not convert, and why. The name is the card's own; the
+// reason is as the user reads it, the names in it already shown by ShownName.
 struct CardFailure {
   std::string name;
   std::string reason;
@@ -48,6 +50,7 @@ struct BatchReport {
   std::string folder;
   bool folder_unreadable = false;
   bool listing_stopped_early = false;
+  std::string folder_reason;  // the system's words for either, when it gave any
   std::int64_t processed = 0;
   std::int64_t not_converted = 0;
   std::vector<CardFailure> first_failures;  // at most kListedFailures, in listing order
@@ -64,6 +67,13 @@ struct BatchReport {
 // does not end in one ("C:\cards\a.mcd" and "C:\cards\" give "C:\cards\",
 // "C:\cards" gives "C:\").
 std::string CardFolderFor(const std::string& source_text, char separator);
+
+// `name` (a file name or a path) as the run's report shows it: unchanged when
+// it holds no control character, no invalid UTF-8 and no text-direction
+// override and does not start with a double quote; otherwise quoted, with
+// C escapes (\n, \t, \r, \", \\, \xHH for a byte, \uHHHH for a character),
+// so that no name can forge a line of the report or steer a terminal.
+std::string ShownName(std::string_view name);
 
 // True when the length of the file at `path` can be read and is not zero.
 bool FileHasData(FileSystem& fs, const std::string& path);

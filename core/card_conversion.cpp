@@ -1,8 +1,6 @@
 #include "core/card_conversion.h"
 
 #include <algorithm>
-#include <new>
-#include <stdexcept>
 
 namespace pellamar {
 namespace {
@@ -26,8 +24,8 @@ TargetHeader BuildTargetHeader() {
   return header;
 }
 
-Status ReadCard(FileSystem& fs, const std::string& path, Bytes* card) {
-  return fs.ReadWhole(path, card);
+std::unique_ptr<CardFile> ReadCard(FileSystem& fs, const std::string& path, Status* status) {
+  return fs.OpenCard(path, status);
 }
 
 std::string TargetNameFor(const std::string& source_name) {
@@ -40,32 +38,35 @@ std::string TargetNameFor(const std::string& source_name) {
   return source_name + "." + std::string(kTargetExtension);
 }
 
-Bytes TargetCard::ToBytes() const {
-  Bytes bytes;
-  bytes.reserve(size());
-  for (ByteView piece : pieces_) bytes.insert(bytes.end(), piece.begin(), piece.end());
-  return bytes;
-}
-
-TargetCard ConvertCard(const TargetHeader& header, ByteView card) {
+TargetCard ConvertCard(const TargetHeader& header, CardFile& card) {
   return TargetCard(header, card);
 }
 
 Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& target,
-                 const std::string& card_path) {
-  return fs.ReplaceWhole(path, target.pieces(), card_path);
-}
-
-bool FileSystem::MakeRoom(Bytes* out, std::uint64_t size) {
-  if (size > out->max_size()) return false;
-  try {
-    out->resize(static_cast<std::size_t>(size));
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
+                 std::span<std::uint8_t> buffer) {
+  Status status;
+  const std::unique_ptr<PendingFile> pending = fs.BeginReplace(path, target.card(), &status);
+  if (!pending) return status;
+  // The header goes out with the first piece of the card, in one write.
+  ByteView header = target.header();
+  for (std::uint64_t left = target.card().Length(); left > 0 || !header.empty();) {
+    std::size_t got = 0;
+    if (left > 0) {
+      const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+      status = target.card().Read(buffer.first(want), &got);
+      if (!status.ok()) return status;
+      if (got == 0) {
+        return Status::Error(Status::Kind::kReadFailed, "the card ended early",
+                             "it is shorter than its length said");
+      }
+      left -= got;
+    }
+    const ByteView pieces[] = {header, ByteView(buffer.first(got))};
+    status = pending->Write(pieces);
+    if (!status.ok()) return status;
+    header = {};
   }
-  return true;
+  return pending->Commit();
 }
 
 }  // namespace pellamar

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 
 #include "core/file_system.h"
@@ -15,39 +17,46 @@ namespace pellamar {
 inline constexpr std::size_t kTargetHeaderSize = 64;
 using TargetHeader = std::array<std::uint8_t, kTargetHeaderSize>;
 
+// The most bytes of a card held in memory at once, whatever its size.
+inline constexpr std::size_t kCopyPieceSize = std::size_t{1} << 20;
+
 // "VgsM", then the bytes 1,0,0,0, 1,0,0,0, 1,0,0,0, 0,2 and zeros to the end.
 TargetHeader BuildTargetHeader();
 
-// Reads the whole card at `path` into `*card`. On failure `*card` holds
-// nothing worth writing and the caller must not convert it.
-Status ReadCard(FileSystem& fs, const std::string& path, Bytes* card);
+// Opens the card at `path` for reading; its length is the one the open file
+// reports. nullptr, with `*status` saying why, when it cannot be opened.
+std::unique_ptr<CardFile> ReadCard(FileSystem& fs, const std::string& path, Status* status);
 
 // The target's bare file name for the bare source name `source_name`: a
 // final ".mcd" (any case) becomes ".mem", keeping the stem and the dot as
 // they are; any other name gets ".mem" appended.
 std::string TargetNameFor(const std::string& source_name);
 
-// A target card: the header followed by the card, kept as the two pieces it
-// is made of so that writing it copies nothing.
+// A target card: the header followed by the bytes of an open card, which
+// are read only as the target is written.
 class TargetCard {
  public:
-  TargetCard(const TargetHeader& header, ByteView card) : pieces_{ByteView(header), card} {}
+  TargetCard(const TargetHeader& header, CardFile& card) : header_(header), card_(card) {}
 
-  std::span<const ByteView> pieces() const { return pieces_; }
-  std::size_t size() const { return pieces_[0].size() + pieces_[1].size(); }
-  Bytes ToBytes() const;
+  ByteView header() const { return header_; }
+  CardFile& card() const { return card_; }
+  std::uint64_t size() const { return header_.size() + card_.Length(); }
 
  private:
-  std::array<ByteView, 2> pieces_;
+  ByteView header_;
+  CardFile& card_;
 };
 
 // The target card of `card`. Both must outlive the result.
-TargetCard ConvertCard(const TargetHeader& header, ByteView card);
+TargetCard ConvertCard(const TargetHeader& header, CardFile& card);
 
-// Replaces the file at `path` with exactly the target card, readable by
-// whoever may read the card at `card_path` (see FileSystem::ReplaceWhole
-// for what a failure leaves behind).
+// Replaces the file at `path` with exactly the target card, copying the card
+// through `buffer` a piece at a time, so that any size of card takes no more
+// memory than that. Exactly as many card bytes as its length said are
+// written; a card that ends sooner, or fails to read, gives
+// Kind::kReadFailed. See FileSystem::BeginReplace for who may read the
+// result, and for what every failure leaves: `path` as it was, nothing beside.
 Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& target,
-                 const std::string& card_path);
+                 std::span<std::uint8_t> buffer);
 
 }  // namespace pellamar

@@ -23,6 +23,7 @@ struct ListEntry {
   enum class Kind { kName, kEnd, kError };
   Kind kind = Kind::kEnd;
   std::string name;
+  std::string reason;  // for kError: the system's words for why, when it gave any
 };
 
 // The cards of one folder, walked once, in the order the platform yields them.
@@ -31,6 +32,35 @@ class CardListing {
   virtual ~CardListing() = default;
   // After kEnd or kError, every further call returns kEnd.
   virtual ListEntry Next() = 0;
+};
+
+// A card open for reading. Its length is the one the open file reported when
+// it was opened; its bytes are read in pieces from the first one on.
+class CardFile {
+ public:
+  virtual ~CardFile() = default;
+  virtual std::uint64_t Length() const = 0;
+  // Reads the next bytes into `out`, as many as there are up to its size,
+  // and puts their number in `*got`: 0 at the end of the file. A failure
+  // gives Kind::kReadFailed.
+  virtual Status Read(std::span<std::uint8_t> out, std::size_t* got) = 0;
+  // The card as the file system that opened it made it. A wrapper that
+  // changes how a card reads hands back the card it wraps.
+  virtual const CardFile& Opened() const { return *this; }
+};
+
+// A file being replaced. The bytes go to a new hidden file beside the target
+// that no listing returns; Commit puts it in the target's place in one step.
+// Destroyed without a successful Commit, it removes that file and leaves the
+// target as it was.
+class PendingFile {
+ public:
+  virtual ~PendingFile() = default;
+  // Appends the pieces, one after another.
+  virtual Status Write(std::span<const ByteView> pieces) = 0;
+  // Closes the new file and puts it in the target's place. On failure the
+  // target is unchanged and nothing is left behind.
+  virtual Status Commit() = 0;
 };
 
 class FileSystem {
@@ -52,31 +82,38 @@ class FileSystem {
   // The length of the file at `path`, or nullopt when it cannot be read.
   virtual std::optional<std::uint64_t> FileLength(const std::string& path) = 0;
 
-  // Opens the file, takes its length from the open file and reads exactly
-  // that many bytes into `*out` (whose capacity is reused). Fewer bytes than
-  // the length is a failure. On failure `*out` is unspecified.
-  virtual Status ReadWhole(const std::string& path, Bytes* out) = 0;
+  // Opens the plain file at `path` for reading; nullptr, with `*status`
+  // saying why, when it cannot be opened or is no plain file.
+  virtual std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) = 0;
 
-  // Makes the file at `path` hold exactly `pieces`, one after another. The
-  // bytes go to a new hidden file beside it, which then replaces `path` in
-  // one rename (a link at `path` is replaced, never written through). On
-  // failure nothing is left behind and an existing file at `path` is
-  // unchanged. An existing file that is read-only (on POSIX: without its
-  // owner-write bit) is never replaced, whoever runs the program: that gives
-  // Kind::kReadOnly.
+  // Starts replacing the file at `path` with bytes made from `card`, which
+  // this file system opened. A link at `path` is replaced, never written
+  // through. Returns nullptr, with `*status` saying why and `path` untouched:
+  //  - Kind::kReadOnly: an existing file that whoever runs the program may
+  //    not write (on POSIX, for root: one without its owner-write bit);
+  //  - Kind::kIsFolder, Kind::kNotAFile: something else stands at `path`;
+  //  - Kind::kOwnTarget: `path` is `card` itself, through a link of any kind;
+  //  - Kind::kOwnerNotKept: the file it would replace keeps an owner, group
+  //    or permissions that the new one could not be given.
   // Who may read the result: a file that replaces another keeps the old
-  // one's permissions; a new one may be read by no one who may not read
-  // `model`, the file its bytes came from (on POSIX: `model`'s read bits,
-  // owner write added, under the umask).
-  virtual Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces,
-                              const std::string& model) = 0;
+  // one's owner, group and permissions; a new one may be read by no one who
+  // may not read `card` (see each platform's file system for how).
+  virtual std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
+                                                    Status* status) = 0;
 
-  // Resizes `*out` to hold a file of `size` bytes; false, with `*out`
-  // unchanged, when memory does not allow it. Never throws.
-  static bool MakeRoom(Bytes* out, std::uint64_t size);
+  // Removes from `folder` the files that replaces of runs on this machine
+  // left behind when those runs died. Never one that a live run may still
+  // be writing. Failures are passed over.
+  virtual void RemoveLeftovers(const std::string& folder) = 0;
 };
 
 // The file system of the platform the program was built for.
 std::unique_ptr<FileSystem> NewPlatformFileSystem();
+
+// Makes an interrupt, terminate or hang-up signal remove the file that a
+// replace is writing at that moment, before the program ends as the signal
+// says. A signal that was ignored when this is called stays ignored. Call
+// once at the start of a program; does nothing where there are no signals.
+void RemoveTemporaryFileOnSignals();
 
 }  // namespace pellamar

@@ -2,23 +2,49 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "core/file_system.h"
 
 namespace pellamar {
 namespace {
 
+constexpr char kTemporaryPrefix[] = ".pellamar-";
+constexpr char kTemporarySuffix[] = ".tmp";
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+constexpr char kDefaultAcl[] = "system.posix_acl_default";
+
+// The system's words for `error`, in lower case, untranslated whatever the
+// locale, so that every report reads the same.
+std::string SystemWords(int error) {
+  const char* words = strerrordesc_np(error);
+  std::string text = words != nullptr ? words : "error " + std::to_string(error);
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+Status ErrnoStatus(Status::Kind kind, const std::string& what, const std::string& path, int error) {
+  if (kind == Status::Kind::kIoError && error == ENOENT) kind = Status::Kind::kNotFound;
+  return Status::Error(kind, what + " " + path, SystemWords(error));
+}
+
 Status ErrnoStatus(const std::string& what, const std::string& path, int error) {
-  const Status::Kind kind = error == ENOENT ? Status::Kind::kNotFound : Status::Kind::kIoError;
-  return Status::Error(kind, what + " " + path + ": " + std::strerror(error));
+  return ErrnoStatus(Status::Kind::kIoError, what, path, error);
 }
 
 bool IsCardName(const char* name) {
@@ -26,51 +52,21 @@ bool IsCardName(const char* name) {
   return name[0] != '.' && n > 4 && strncasecmp(name + n - 4, ".mcd", 4) == 0;
 }
 
-class PosixCardListing final : public CardListing {
- public:
-  PosixCardListing(DIR* dir, std::string folder) : dir_(dir), folder_(std::move(folder)) {}
-  ~PosixCardListing() override { Close(); }
-
-  ListEntry Next() override {
-    while (dir_ != nullptr) {
-      errno = 0;
-      const dirent* entry = readdir(dir_);
-      if (entry == nullptr) {
-        const bool failed = errno != 0;
-        Close();
-        return {failed ? ListEntry::Kind::kError : ListEntry::Kind::kEnd, {}};
-      }
-      if (IsCardName(entry->d_name) && IsPlainFile(*entry)) {
-        return {ListEntry::Kind::kName, entry->d_name};
-      }
-    }
-    return {ListEntry::Kind::kEnd, {}};
-  }
-
- private:
-  // Regular files, and links that lead to one.
-  bool IsPlainFile(const dirent& entry) const {
-    if (entry.d_type == DT_REG) return true;
-    if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
-    struct stat st;
-    return stat((folder_ + entry.d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  }
-
-  void Close() {
-    if (dir_ != nullptr) closedir(dir_);
-    dir_ = nullptr;
-  }
-
-  DIR* dir_;
-  std::string folder_;
-};
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // Closes a descriptor on every path out of a scope.
 class FileDescriptor {
  public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
+  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
+  // Takes over `fd`, closing the one held before.
+  void Reset(int fd) {
+    Close();
+    fd_ = fd;
+  }
   ~FileDescriptor() { Close(); }
 
   int get() const { return fd_; }
@@ -87,18 +83,83 @@ class FileDescriptor {
   int fd_;
 };
 
-// Writes the pieces in order with as few calls as the kernel allows.
-bool WriteAll(int fd, std::span<const ByteView> pieces) {
-  std::vector<iovec> vectors;
-  for (ByteView piece : pieces) {
-    if (!piece.empty()) vectors.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
+class PosixCardListing final : public CardListing {
+ public:
+  PosixCardListing(DIR* dir, std::string folder) : dir_(dir), folder_(std::move(folder)) {}
+  ~PosixCardListing() override { Close(); }
+
+  ListEntry Next() override {
+    while (dir_ != nullptr) {
+      errno = 0;
+      const dirent* entry = readdir(dir_);
+      if (entry == nullptr) {
+        const int error = errno;
+        Close();
+        if (error == 0) return {ListEntry::Kind::kEnd, {}, {}};
+        return {ListEntry::Kind::kError, {}, SystemWords(error)};
+      }
+      if (IsCardName(entry->d_name) && IsPlainFile(*entry)) {
+        return {ListEntry::Kind::kName, entry->d_name, {}};
+      }
+    }
+    return {ListEntry::Kind::kEnd, {}, {}};
   }
-  std::span<iovec> left(vectors);
+
+ private:
+  // Regular files, and links that lead to one.
+  bool IsPlainFile(const dirent& entry) const {
+    if (entry.d_type == DT_REG) return true;
+    if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
+    struct stat st;
+    return fstatat(dirfd(dir_), entry.d_name, &st, 0) == 0 && S_ISREG(st.st_mode);
+  }
+
+  void Close() {
+    if (dir_ != nullptr) closedir(dir_);
+    dir_ = nullptr;
+  }
+
+  DIR* dir_;
+  std::string folder_;
+};
+
+class PosixCardFile final : public CardFile {
+ public:
+  PosixCardFile(int fd, const struct stat& info) : fd_(fd), info_(info) {}
+
+  std::uint64_t Length() const override { return static_cast<std::uint64_t>(info_.st_size); }
+
+  Status Read(std::span<std::uint8_t> out, std::size_t* got) override {
+    for (;;) {
+      const ssize_t n = read(fd_.get(), out.data(), out.size());
+      if (n >= 0) {
+        *got = static_cast<std::size_t>(n);
+        return Status::Ok();
+      }
+      if (errno != EINTR) return ErrnoStatus(Status::Kind::kReadFailed, "cannot read", "", errno);
+    }
+  }
+
+  int fd() const { return fd_.get(); }
+  const struct stat& info() const { return info_; }
+
+ private:
+  FileDescriptor fd_;
+  struct stat info_;
+};
+
+// Writes the vectors in order with as few calls as the kernel allows; false,
+// with errno set, when the kernel takes no more.
+bool WriteVectors(int fd, std::span<iovec> left) {
   while (!left.empty()) {
     const ssize_t n =
         writev(fd, left.data(), static_cast<int>(std::min<std::size_t>(left.size(), IOV_MAX)));
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0) return false;
+    if (n == 0) {
+      errno = EIO;
+      return false;
+    }
     auto written = static_cast<std::size_t>(n);
     while (!left.empty() && written >= left.front().iov_len) {
       written -= left.front().iov_len;
@@ -112,32 +173,174 @@ bool WriteAll(int fd, std::span<const ByteView> pieces) {
   return true;
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// The permissions a new file made from `model` gets: its read bits, and
-// write for its owner, under the umask. Owner read and write only when
-// `model` cannot be looked at.
-mode_t NewFileMode(const std::string& model) {
-  struct stat st;
-  if (stat(model.c_str(), &st) != 0) return S_IRUSR | S_IWUSR;
-  return (st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) | S_IWUSR;
-}
-
-// Creates a new hidden file beside `path` that no listing returns, and puts
-// its name in `*temp_path`.
-FileDescriptor CreateTemporaryBeside(const std::string& path, mode_t mode, std::string* temp_path) {
-  static std::atomic<unsigned> counter{0};
-  static const std::string process = std::to_string(getpid());  // O_EXCL settles any clash
-  const std::string prefix = FolderOf(path) + ".pellamar-" + process + "-";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    *temp_path = prefix + std::to_string(counter++) + ".tmp";
-    const int fd = open(temp_path->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd >= 0 || errno != EEXIST) return FileDescriptor(fd);
+bool WriteAll(int fd, std::span<const ByteView> pieces) {
+  std::vector<iovec> vectors;
+  vectors.reserve(pieces.size());
+  for (ByteView piece : pieces) {
+    if (!piece.empty()) vectors.push_back({const_cast<std::uint8_t*>(piece.data()), piece.size()});
   }
-  return FileDescriptor(-1);
+  return WriteVectors(fd, vectors);
+}
+
+// The process's umask, read without changing it; 077 when it cannot be read.
+mode_t ProcessUmask() {
+  static const mode_t mask = [] {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+      if (line.rfind("Umask:", 0) == 0)
+        return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return static_cast<mode_t>(077);
+  }();
+  return mask;
+}
+
+// Whether the open file or the path carries an access ACL beyond its mode
+// bits (the system keeps none for an ACL that the mode bits say whole).
+bool HasAccessAcl(int fd) { return fgetxattr(fd, kAccessAcl, nullptr, 0) > 0; }
+
+// Eight hexadecimal digits that tell this machine, and the process-ID space
+// that its runs' numbers belong to, from another that shares the folder.
+const std::string& MachineToken() {
+  static const std::string token = [] {
+    std::array<char, 256> host{};
+    gethostname(host.data(), host.size() - 1);
+    std::array<char, 64> space{};
+    const ssize_t n = readlink("/proc/self/ns/pid", space.data(), space.size() - 1);
+    std::string text = std::string(host.data()) + "|" + std::string(space.data(), n > 0 ? n : 0);
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (unsigned char c : text) hash = (hash ^ c) * 16777619u;
+    std::array<char, 9> hex{};
+    std::snprintf(hex.data(), hex.size(), "%08x", hash);
+    return std::string(hex.data());
+  }();
+  return token;
+}
+
+// Whether `name` is a temporary file of a replace that a run of this machine
+// began and that is no longer running.
+bool IsLeftover(std::string_view name) {
+  const std::string_view prefix = kTemporaryPrefix;
+  const std::string_view suffix = kTemporarySuffix;
+  if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
+      !name.ends_with(suffix)) {
+    return false;
+  }
+  name = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  const std::string& token = MachineToken();
+  if (!name.starts_with(token) || name.size() <= token.size() || name[token.size()] != '-') {
+    return false;
+  }
+  name.remove_prefix(token.size() + 1);
+  pid_t pid = 0;
+  const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+  if (error != std::errc() || pid <= 0 || end == name.data() + name.size() || *end != '-') {
+    return false;
+  }
+  return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+// What a signal that ends the program must remove: the temporary file of the
+// replace under way. One per process; signal handlers can reach no other.
+struct SignalCleanup {
+  std::atomic<int> folder{-1};
+  std::array<char, 96> name{};
+};
+SignalCleanup g_cleanup;
+
+void OnEndingSignal(int signal_number) {
+  const int folder = g_cleanup.folder.load();
+  if (folder >= 0) unlinkat(folder, g_cleanup.name.data(), 0);
+  // The handler was reset on entry: the signal, blocked until this returns,
+  // then ends the program as it would have without it.
+  raise(signal_number);
+}
+
+void ArmSignalCleanup(int folder, const std::string& name) {
+  g_cleanup.folder.store(-1);
+  const std::size_t n = std::min(name.size(), g_cleanup.name.size() - 1);
+  std::memcpy(g_cleanup.name.data(), name.data(), n);
+  g_cleanup.name[n] = '\0';
+  g_cleanup.folder.store(folder);
+}
+
+void DisarmSignalCleanup() { g_cleanup.folder.store(-1); }
+
+// A folder that targets are written into, opened once for a run.
+struct Folder {
+  std::string path;
+  FileDescriptor fd;
+  gid_t new_file_group = 0;  // the group a new file there gets
+  bool default_acl = false;  // new files there inherit an ACL
+};
+
+class PosixPendingFile final : public PendingFile {
+ public:
+  PosixPendingFile(std::shared_ptr<const Folder> folder, std::string temp_name, int fd,
+                   std::string target_name)
+      : folder_(std::move(folder)),
+        temp_name_(std::move(temp_name)),
+        fd_(fd),
+        target_name_(std::move(target_name)) {}
+
+  ~PosixPendingFile() override {
+    if (committed_) return;
+    fd_.Close();
+    unlinkat(folder_->fd.get(), temp_name_.c_str(), 0);
+    DisarmSignalCleanup();
+  }
+
+  Status Write(std::span<const ByteView> pieces) override {
+    if (!WriteAll(fd_.get(), pieces)) return ErrnoStatus("cannot write", Target(), errno);
+    return Status::Ok();
+  }
+
+  Status Commit() override {
+    if (!fd_.Close()) return ErrnoStatus("cannot write", Target(), errno);
+    const int folder = folder_->fd.get();
+    if (renameat(folder, temp_name_.c_str(), folder, target_name_.c_str()) != 0) {
+      return ErrnoStatus("cannot replace", Target(), errno);
+    }
+    committed_ = true;
+    DisarmSignalCleanup();
+    return Status::Ok();
+  }
+
+  int fd() const { return fd_.get(); }
+  const Folder& folder() const { return *folder_; }
+  std::string Target() const { return folder_->path + target_name_; }
+
+ private:
+  std::shared_ptr<const Folder> folder_;
+  std::string temp_name_;
+  FileDescriptor fd_;
+  std::string target_name_;
+  bool committed_ = false;
+};
+
+// Copies the access ACL of the file at `from` onto the open file `to`, and
+// takes off one that `to` inherited where `from` has none. False, with errno
+// set, when it cannot.
+bool KeepAcl(const std::string& from, const PosixPendingFile& to) {
+  std::array<char, 1024> small;
+  std::vector<char> large;
+  char* acl = small.data();
+  ssize_t n = getxattr(from.c_str(), kAccessAcl, small.data(), small.size());
+  if (n < 0 && errno == ERANGE) {
+    n = getxattr(from.c_str(), kAccessAcl, nullptr, 0);
+    if (n > 0) {
+      large.resize(static_cast<std::size_t>(n));
+      acl = large.data();
+      n = getxattr(from.c_str(), kAccessAcl, acl, large.size());
+    }
+  }
+  if (n > 0) return fsetxattr(to.fd(), kAccessAcl, acl, static_cast<std::size_t>(n), 0) == 0;
+  if (n < 0 && errno != ENODATA && errno != ENOTSUP) return false;
+  if (to.folder().default_acl && fremovexattr(to.fd(), kAccessAcl) != 0 && errno != ENODATA) {
+    return false;
+  }
+  return true;
 }
 
 class PosixFileSystem final : public FileSystem {
@@ -146,6 +349,7 @@ class PosixFileSystem final : public FileSystem {
   bool FoldsCase() const override { return false; }
 
   std::unique_ptr<CardListing> ListCards(const std::string& folder, Status* status) override {
+    folder_.reset();  // a new run: its folder is opened afresh
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) {
       *status = ErrnoStatus("cannot list", folder, errno);
@@ -161,56 +365,211 @@ class PosixFileSystem final : public FileSystem {
     return static_cast<std::uint64_t>(st.st_size);
   }
 
-  Status ReadWhole(const std::string& path, Bytes* out) override {
+  std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override {
     // O_NONBLOCK: a card swapped for a pipe must not hang the run.
-    FileDescriptor fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st;
-    if (!fd.valid() || fstat(fd.get(), &st) != 0) return ErrnoStatus("cannot open", path, errno);
-    if (!S_ISREG(st.st_mode)) return Status::Error(Status::Kind::kIoError, path + " is no file");
-    if (!MakeRoom(out, static_cast<std::uint64_t>(st.st_size))) {
-      return Status::Error(Status::Kind::kIoError, path + " is too large to read");
+    if (fd < 0 || fstat(fd, &st) != 0) {
+      *status = ErrnoStatus("cannot open", path, errno);
+      if (fd >= 0) close(fd);
+      return nullptr;
     }
-    std::size_t got = 0;
-    while (got < out->size()) {
-      const ssize_t n = read(fd.get(), out->data() + got, out->size() - got);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return ErrnoStatus("cannot read", path, errno);
-      if (n == 0) return Status::Error(Status::Kind::kIoError, path + " ended early");
-      got += static_cast<std::size_t>(n);
+    if (!S_ISREG(st.st_mode)) {
+      close(fd);
+      *status = Status::Error(Status::Kind::kNotAFile, path + " is no file", "not a plain file");
+      return nullptr;
     }
-    return Status::Ok();
+    return std::make_unique<PosixCardFile>(fd, st);
   }
 
-  Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces,
-                      const std::string& model) override {
+  std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
+                                            Status* status) override {
+    const auto* opened = dynamic_cast<const PosixCardFile*>(&card.Opened());
+    if (opened == nullptr) {
+      *status = Status::Error(Status::Kind::kIoError, "the card was not opened here");
+      return nullptr;
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::shared_ptr<const Folder> folder =
+        FolderOf(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), status);
+    if (!folder) return nullptr;
+
     struct stat old;
-    const bool replacing = lstat(path.c_str(), &old) == 0 && !S_ISLNK(old.st_mode);
-    if (replacing && (old.st_mode & S_IWUSR) == 0) {
-      return Status::Error(Status::Kind::kReadOnly, path + " is read-only");
+    const bool exists = fstatat(folder->fd.get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT) {
+      *status = ErrnoStatus("cannot look at", path, errno);
+      return nullptr;
     }
-    std::string temp_path;
-    FileDescriptor fd = CreateTemporaryBeside(path, NewFileMode(model), &temp_path);
-    if (!fd.valid()) return ErrnoStatus("cannot create a file beside", path, errno);
-    if (replacing && fchmod(fd.get(), old.st_mode & 0777) != 0) {
-      return Abandon(temp_path, "cannot keep the permissions of", path);
+    *status = exists ? CheckReplaceable(*folder, name, old, opened->info()) : Status::Ok();
+    if (!status->ok()) return nullptr;
+    const bool replacing = exists && S_ISREG(old.st_mode);
+
+    const mode_t mode = replacing ? old.st_mode & 0777 : NewFileMode(*opened);
+    std::unique_ptr<PosixPendingFile> pending =
+        CreateTemporary(std::move(folder), name, mode, status);
+    if (!pending) return nullptr;
+    *status = replacing ? KeepOwnerAndPermissions(*pending, path, old)
+                        : GiveCardPermissions(*pending, *opened, mode);
+    if (!status->ok()) return nullptr;
+    return pending;
+  }
+
+  void RemoveLeftovers(const std::string& folder) override {
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return;
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_name[0] != '.' || !IsLeftover(entry->d_name)) continue;
+      struct stat st;
+      if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISREG(st.st_mode)) {
+        unlinkat(dirfd(dir), entry->d_name, 0);
+      }
     }
-    if (!WriteAll(fd.get(), pieces) || !fd.Close()) return Abandon(temp_path, "cannot write", path);
-    if (rename(temp_path.c_str(), path.c_str()) != 0)
-      return Abandon(temp_path, "cannot replace", path);
-    return Status::Ok();
+    closedir(dir);
   }
 
  private:
-  static Status Abandon(const std::string& temp_path, const std::string& what,
-                        const std::string& path) {
-    const int error = errno;
-    unlink(temp_path.c_str());
-    return ErrnoStatus(what, path, error);
+  // The folder `path` ("" for the current one), opened once for the run.
+  std::shared_ptr<const Folder> FolderOf(const std::string& path, Status* status) {
+    if (folder_ && folder_->path == path) return folder_;
+    auto folder = std::make_shared<Folder>();
+    folder->path = path;
+    folder->fd.Reset(open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat st;
+    if (!folder->fd.valid() || fstat(folder->fd.get(), &st) != 0) {
+      *status = ErrnoStatus("cannot open the folder", path, errno);
+      return nullptr;
+    }
+    folder->new_file_group = (st.st_mode & S_ISGID) != 0 ? st.st_gid : getegid();
+    folder->default_acl = getxattr(path.empty() ? "." : path.c_str(), kDefaultAcl, nullptr, 0) > 0;
+    folder_ = std::move(folder);
+    return folder_;
   }
+
+  // Why the existing entry `old` at `name` must not be replaced by a target
+  // made from the card `card`, or Ok.
+  static Status CheckReplaceable(const Folder& folder, const std::string& name,
+                                 const struct stat& old, const struct stat& card) {
+    const std::string path = folder.path + name;
+    if (S_ISDIR(old.st_mode)) return Status::Error(Status::Kind::kIsFolder, path + " is a folder");
+    struct stat through;
+    if (SameFile(old, card) ||
+        (S_ISLNK(old.st_mode) && fstatat(folder.fd.get(), name.c_str(), &through, 0) == 0 &&
+         SameFile(through, card))) {
+      return Status::Error(Status::Kind::kOwnTarget, path + " is the card itself");
+    }
+    if (S_ISLNK(old.st_mode)) return Status::Ok();  // the link is replaced, not what it leads to
+    if (!S_ISREG(old.st_mode)) {
+      return Status::Error(Status::Kind::kNotAFile, path + " is not a plain file");
+    }
+    if (!MayWrite(folder, name, old)) {
+      return Status::Error(Status::Kind::kReadOnly, path + " is read-only");
+    }
+    return Status::Ok();
+  }
+
+  // Whether whoever runs the program may write the file: for root, who may
+  // write anything, whether its owner-write bit is set.
+  static bool MayWrite(const Folder& folder, const std::string& name, const struct stat& old) {
+    if (geteuid() == 0) return (old.st_mode & S_IWUSR) != 0;
+    return faccessat(folder.fd.get(), name.c_str(), W_OK, AT_EACCESS) == 0;
+  }
+
+  // The permissions a new file made from `card` gets: its read bits, and
+  // write for its owner; owner read and write alone when an ACL says more
+  // about who may read the card than its bits do.
+  static mode_t NewFileMode(const PosixCardFile& card) {
+    if (HasAccessAcl(card.fd())) return S_IRUSR | S_IWUSR;
+    return (card.info().st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) | S_IWUSR;
+  }
+
+  // Creates a new hidden file that no listing returns in `folder`, named for
+  // this machine and process so that a later run can tell whether it is
+  // still being written.
+  static std::unique_ptr<PosixPendingFile> CreateTemporary(std::shared_ptr<const Folder> folder,
+                                                           const std::string& target_name,
+                                                           mode_t mode, Status* status) {
+    static std::atomic<unsigned> counter{0};
+    static const std::string prefix =
+        kTemporaryPrefix + MachineToken() + "-" + std::to_string(getpid()) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = prefix + std::to_string(counter++) + kTemporarySuffix;
+      // Signals arrive as system calls return: the name must be known to
+      // the signal handler before the file exists.
+      ArmSignalCleanup(folder->fd.get(), name);
+      const int fd =
+          openat(folder->fd.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+      if (fd >= 0) {
+        return std::make_unique<PosixPendingFile>(std::move(folder), std::move(name), fd,
+                                                  target_name);
+      }
+      DisarmSignalCleanup();
+      if (errno != EEXIST) break;
+    }
+    *status = ErrnoStatus("cannot create a file beside", folder->path + target_name, errno);
+    return nullptr;
+  }
+
+  // Gives the new file the owner, group, permissions and ACL of the file
+  // `old` at `path` that it replaces.
+  static Status KeepOwnerAndPermissions(const PosixPendingFile& pending, const std::string& path,
+                                        const struct stat& old) {
+    const auto fail = [&] {
+      return ErrnoStatus(Status::Kind::kOwnerNotKept, "cannot keep the owner of", path, errno);
+    };
+    const bool owner_differs = old.st_uid != geteuid();
+    if ((owner_differs || old.st_gid != pending.folder().new_file_group) &&
+        fchown(pending.fd(), owner_differs ? old.st_uid : static_cast<uid_t>(-1), old.st_gid) !=
+            0) {
+      return fail();
+    }
+    if (!KeepAcl(path, pending)) return fail();
+    // The umask, a change of owner or the ACL's mask may have narrowed them.
+    if (fchmod(pending.fd(), old.st_mode & 0777) != 0) return fail();
+    return Status::Ok();
+  }
+
+  // Keeps the card's group on a new file that its group may read, so that
+  // the read bits mean the same people; where that is not allowed, no group
+  // may read it. A new file never keeps an ACL it inherited.
+  static Status GiveCardPermissions(const PosixPendingFile& pending, const PosixCardFile& card,
+                                    mode_t mode) {
+    mode &= ~ProcessUmask();
+    bool set_mode = pending.folder().default_acl;
+    if (pending.folder().default_acl && fremovexattr(pending.fd(), kAccessAcl) != 0 &&
+        errno != ENODATA) {
+      return ErrnoStatus("cannot set the permissions of", pending.Target(), errno);
+    }
+    const gid_t group = card.info().st_gid;
+    if ((mode & S_IRGRP) != 0 && group != pending.folder().new_file_group &&
+        fchown(pending.fd(), static_cast<uid_t>(-1), group) != 0) {
+      mode &= ~S_IRGRP;
+      set_mode = true;
+    }
+    if (set_mode && fchmod(pending.fd(), mode) != 0) {
+      return ErrnoStatus("cannot set the permissions of", pending.Target(), errno);
+    }
+    return Status::Ok();
+  }
+
+  std::shared_ptr<const Folder> folder_;
 };
 
 }  // namespace
 
 std::unique_ptr<FileSystem> NewPlatformFileSystem() { return std::make_unique<PosixFileSystem>(); }
+
+void RemoveTemporaryFileOnSignals() {
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = OnEndingSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+  }
+}
 
 }  // namespace pellamar

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <optional>
 #include <string_view>
 
 #include "core/file_system.h"
@@ -49,20 +50,32 @@ std::string ErrorText(DWORD error) {
       FormatMessageW(flags, nullptr, error, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::wstring text(buffer != nullptr ? buffer : L"", n);
   LocalFree(buffer);
-  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ')) {
+  while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' ' ||
+                           text.back() == L'.')) {
     text.pop_back();
   }
-  return text.empty() ? "error " + std::to_string(error) : Narrow(text);
+  if (text.empty()) return "error " + std::to_string(error);
+  std::string words = Narrow(text);
+  for (char& c : words) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return words;
+}
+
+Status ErrorStatus(Status::Kind kind, const std::string& what, const std::string& path,
+                   DWORD error) {
+  const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  if (kind == Status::Kind::kIoError && missing) kind = Status::Kind::kNotFound;
+  return Status::Error(kind, what + " " + path, ErrorText(error));
 }
 
 Status ErrorStatus(const std::string& what, const std::string& path, DWORD error) {
-  const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  const Status::Kind kind = missing ? Status::Kind::kNotFound : Status::Kind::kIoError;
-  return Status::Error(kind, what + " " + path + ": " + ErrorText(error));
+  return ErrorStatus(Status::Kind::kIoError, what, path, error);
 }
 
 Status BadName(const std::string& path) {
-  return Status::Error(Status::Kind::kNotFound, "cannot name " + path + " in UTF-16");
+  return Status::Error(Status::Kind::kNotFound, "cannot name " + path + " in UTF-16",
+                       "the name is not valid text");
 }
 
 bool IsCard(const WIN32_FIND_DATAW& data) { return (data.dwFileAttributes & kNotACard) == 0; }
@@ -77,6 +90,8 @@ class Handle {
 
   HANDLE get() const { return handle_; }
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // Gives up the handle without closing it.
+  void Release() { handle_ = INVALID_HANDLE_VALUE; }
   // Closes now and says whether the close itself succeeded.
   bool Close() {
     if (!valid()) return true;
@@ -101,9 +116,9 @@ class Win32CardListing final : public CardListing {
     while (search_ != INVALID_HANDLE_VALUE) {
       if (!have_data_ && !Advance()) return Finish();
       have_data_ = false;
-      if (IsCard(data_)) return {ListEntry::Kind::kName, Narrow(data_.cFileName)};
+      if (IsCard(data_)) return {ListEntry::Kind::kName, Narrow(data_.cFileName), {}};
     }
-    return {ListEntry::Kind::kEnd, {}};
+    return {ListEntry::Kind::kEnd, {}, {}};
   }
 
  private:
@@ -113,9 +128,10 @@ class Win32CardListing final : public CardListing {
   }
 
   ListEntry Finish() {
-    const bool failed = GetLastError() != ERROR_NO_MORE_FILES;
+    const DWORD error = GetLastError();
     Close();
-    return {failed ? ListEntry::Kind::kError : ListEntry::Kind::kEnd, {}};
+    if (error == ERROR_NO_MORE_FILES) return {ListEntry::Kind::kEnd, {}, {}};
+    return {ListEntry::Kind::kError, {}, ErrorText(error)};
   }
 
   void Close() {
@@ -127,21 +143,6 @@ class Win32CardListing final : public CardListing {
   WIN32_FIND_DATAW data_;
   bool have_data_;
 };
-
-bool ReadAll(HANDLE file, std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    DWORD got = 0;
-    const DWORD want = static_cast<DWORD>(size < kMaxChunk ? size : kMaxChunk);
-    if (!ReadFile(file, data, want, &got, nullptr)) return false;
-    if (got == 0) {
-      SetLastError(ERROR_HANDLE_EOF);  // shorter than its length said
-      return false;
-    }
-    data += got;
-    size -= got;
-  }
-  return true;
-}
 
 bool WritePiece(HANDLE file, ByteView bytes) {
   while (!bytes.empty()) {
@@ -192,12 +193,92 @@ Handle CreateTemporaryBeside(const std::wstring& path, std::wstring* temp_path) 
   return Handle(INVALID_HANDLE_VALUE);
 }
 
-bool IsReadOnlyFile(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  return (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+// Which file an open handle reads or writes, whatever name led to it.
+struct FileIdentity {
+  DWORD volume = 0;
+  std::uint64_t index = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> IdentityOf(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
 }
+
+// The identity of the file at `path` when one is there, following links.
+std::optional<FileIdentity> IdentityAt(const std::wstring& path) {
+  Handle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) return std::nullopt;
+  return IdentityOf(file.get());
+}
+
+class Win32CardFile final : public CardFile {
+ public:
+  Win32CardFile(HANDLE file, std::uint64_t length, FileIdentity identity)
+      : file_(file), length_(length), identity_(identity) {}
+
+  std::uint64_t Length() const override { return length_; }
+
+  Status Read(std::span<std::uint8_t> out, std::size_t* got) override {
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(out.size() < kMaxChunk ? out.size() : kMaxChunk);
+    if (!ReadFile(file_.get(), out.data(), want, &n, nullptr)) {
+      return ErrorStatus(Status::Kind::kReadFailed, "cannot read", "", GetLastError());
+    }
+    *got = n;
+    return Status::Ok();
+  }
+
+  const FileIdentity& identity() const { return identity_; }
+
+ private:
+  Handle file_;
+  std::uint64_t length_;
+  FileIdentity identity_;
+};
+
+class Win32PendingFile final : public PendingFile {
+ public:
+  Win32PendingFile(Handle&& file, std::wstring temp_path, std::wstring target, std::string shown)
+      : file_(file.get()),
+        temp_path_(std::move(temp_path)),
+        target_(std::move(target)),
+        shown_(std::move(shown)) {
+    file.Release();
+  }
+
+  ~Win32PendingFile() override {
+    if (committed_) return;
+    file_.Close();
+    DeleteFileW(temp_path_.c_str());
+  }
+
+  Status Write(std::span<const ByteView> pieces) override {
+    if (!WriteAll(file_.get(), pieces)) return ErrorStatus("cannot write", shown_, GetLastError());
+    return Status::Ok();
+  }
+
+  Status Commit() override {
+    if (!MakeNormal(file_.get()) || !file_.Close()) {
+      return ErrorStatus("cannot write", shown_, GetLastError());
+    }
+    if (!MoveFileExW(temp_path_.c_str(), target_.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      return ErrorStatus("cannot replace", shown_, GetLastError());
+    }
+    committed_ = true;
+    return Status::Ok();
+  }
+
+ private:
+  Handle file_;
+  std::wstring temp_path_;
+  std::wstring target_;
+  std::string shown_;
+  bool committed_ = false;
+};
 
 class Win32FileSystem final : public FileSystem {
  public:
@@ -232,57 +313,79 @@ class Win32FileSystem final : public FileSystem {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
 
-  Status ReadWhole(const std::string& path, Bytes* out) override {
+  std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override {
     const std::wstring wide = Widen(path);
-    if (wide.empty()) return BadName(path);
+    if (wide.empty()) {
+      *status = BadName(path);
+      return nullptr;
+    }
     Handle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.valid()) return ErrorStatus("cannot open", path, GetLastError());
-    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
-      return Status::Error(Status::Kind::kIoError, path + " is no file");
+    if (!file.valid()) {
+      *status = ErrorStatus("cannot open", path, GetLastError());
+      return nullptr;
     }
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.get(), &size)) return ErrorStatus("cannot size", path, GetLastError());
-    if (!MakeRoom(out, static_cast<std::uint64_t>(size.QuadPart))) {
-      return Status::Error(Status::Kind::kIoError, path + " is too large to read");
+    const std::optional<FileIdentity> identity = IdentityOf(file.get());
+    if (GetFileType(file.get()) != FILE_TYPE_DISK || !identity ||
+        !GetFileSizeEx(file.get(), &size)) {
+      *status = Status::Error(Status::Kind::kNotAFile, path + " is no file", "not a plain file");
+      return nullptr;
     }
-    if (!ReadAll(file.get(), out->data(), out->size())) {
-      return ErrorStatus("cannot read", path, GetLastError());
-    }
-    return Status::Ok();
+    auto card = std::make_unique<Win32CardFile>(
+        file.get(), static_cast<std::uint64_t>(size.QuadPart), *identity);
+    file.Release();
+    return card;
   }
 
   // The new file takes its permissions from the folder, as any new file
-  // there does; `model` is not needed for that.
-  Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces,
-                      const std::string& /*model*/) override {
+  // there does.
+  std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
+                                            Status* status) override {
+    const auto* opened = dynamic_cast<const Win32CardFile*>(&card.Opened());
     const std::wstring wide = Widen(path);
-    if (wide.empty()) return BadName(path);
-    if (IsReadOnlyFile(wide)) return Status::Error(Status::Kind::kReadOnly, path + " is read-only");
+    if (opened == nullptr || wide.empty()) {
+      *status = opened == nullptr ? Status::Error(Status::Kind::kIoError, "not opened here")
+                                  : BadName(path);
+      return nullptr;
+    }
+    *status = CheckReplaceable(wide, path, *opened);
+    if (!status->ok()) return nullptr;
     std::wstring temp_path;
     Handle file = CreateTemporaryBeside(wide, &temp_path);
-    if (!file.valid()) return ErrorStatus("cannot create a file beside", path, GetLastError());
-    if (!WriteAll(file.get(), pieces) || !MakeNormal(file.get()) || !file.Close()) {
-      return Abandon(&file, temp_path, "cannot write", path);
+    if (!file.valid()) {
+      *status = ErrorStatus("cannot create a file beside", path, GetLastError());
+      return nullptr;
     }
-    if (!MoveFileExW(temp_path.c_str(), wide.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      return Abandon(&file, temp_path, "cannot replace", path);
-    }
-    return Status::Ok();
+    return std::make_unique<Win32PendingFile>(std::move(file), std::move(temp_path), wide, path);
   }
 
+  // A dead run's temporary file is hidden and matches no card; it may be
+  // deleted by hand.
+  void RemoveLeftovers(const std::string& /*folder*/) override {}
+
  private:
-  static Status Abandon(Handle* file, const std::wstring& temp_path, const std::string& what,
-                        const std::string& path) {
-    const DWORD error = GetLastError();
-    file->Close();
-    DeleteFileW(temp_path.c_str());
-    return ErrorStatus(what, path, error);
+  static Status CheckReplaceable(const std::wstring& wide, const std::string& path,
+                                 const Win32CardFile& card) {
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Status::Ok();
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      return Status::Error(Status::Kind::kIsFolder, path + " is a folder");
+    }
+    if (IdentityAt(wide) == card.identity()) {
+      return Status::Error(Status::Kind::kOwnTarget, path + " is the card itself");
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      return Status::Error(Status::Kind::kReadOnly, path + " is read-only");
+    }
+    return Status::Ok();
   }
 };
 
 }  // namespace
 
 std::unique_ptr<FileSystem> NewPlatformFileSystem() { return std::make_unique<Win32FileSystem>(); }
+
+void RemoveTemporaryFileOnSignals() {}
 
 }  // namespace pellamar

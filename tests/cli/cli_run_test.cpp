@@ -10,7 +10,7 @@
 #include <sstream>
 
 #include "tests/cli/child_process.h"
-#include "tests/cli/expected_target.h"
+#include "tests/support/expected_target.h"
 #include "tests/support/temp_folder.h"
 
 namespace pellamar::testing {
@@ -126,7 +126,8 @@ TEST_F(CliRunTest, AMissingFolderIsReportedAndFailsTheRun) {
   for (const std::string& path : {missing + "/", missing + "/a.mcd"}) {
     const Outcome run = RunCli({path});
     EXPECT_EQ(run.exit_code(), 1) << path;
-    EXPECT_EQ(run.out, "0 Files Processed\n\nThe folder " + missing + "/ could not be read.\n")
+    EXPECT_EQ(run.out, "0 Files Processed\n\nThe folder " + missing +
+                           "/ could not be read (no such file or directory).\n")
         << path;
     EXPECT_EQ(run.err, "") << path;
   }
@@ -143,7 +144,9 @@ TEST_F(CliRunTest, ABareCardNameSelectsTheCurrentFolder) {
 
   const Outcome misspelt = RunCli({"m2.mcd"}, InFolder(Plain()));
   EXPECT_EQ(misspelt.exit_code(), 1);
-  EXPECT_EQ(misspelt.out, "0 Files Processed\n\nThe folder m2.mcd/ could not be read.\n");
+  EXPECT_EQ(
+      misspelt.out,
+      "0 Files Processed\n\nThe folder m2.mcd/ could not be read (no such file or directory).\n");
 }
 
 TEST_F(CliRunTest, AFolderWithoutCardsIsNoFailure) {

@@ -98,22 +98,24 @@ TEST(KindOf, FollowsLinksAndTellsFoldersFromFiles) {
 
 TEST(ExitStatusFor, TellsConvertedFromNotConvertedFromNotRun) {
   BatchReport report;
-  EXPECT_EQ(ExitStatusFor(report), kExitUsage);  // stopped at an empty source text
+  EXPECT_EQ(ExitStatusFor(report, true), kExitUsage);  // stopped at an empty source text
 
   report.ran = true;
-  EXPECT_EQ(ExitStatusFor(report), kExitConverted);  // no cards at all
+  EXPECT_EQ(ExitStatusFor(report, true), kExitConverted);  // no cards at all
   report.processed = 5;
-  EXPECT_EQ(ExitStatusFor(report), kExitConverted);
+  EXPECT_EQ(ExitStatusFor(report, true), kExitConverted);
 
   BatchReport failed = report;
   failed.not_converted = 1;
-  EXPECT_EQ(ExitStatusFor(failed), kExitNotConverted);
+  EXPECT_EQ(ExitStatusFor(failed, true), kExitNotConverted);
   failed = report;
   failed.folder_unreadable = true;
-  EXPECT_EQ(ExitStatusFor(failed), kExitNotConverted);
+  EXPECT_EQ(ExitStatusFor(failed, true), kExitNotConverted);
   failed = report;
   failed.listing_stopped_early = true;
-  EXPECT_EQ(ExitStatusFor(failed), kExitNotConverted);
+  EXPECT_EQ(ExitStatusFor(failed, true), kExitNotConverted);
+  EXPECT_EQ(ExitStatusFor(failed, false), kExitReportLost);
+  EXPECT_EQ(ExitStatusFor(report, false), kExitReportLost);
 }
 
 }  // namespace

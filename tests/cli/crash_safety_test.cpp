@@ -1,11 +1,13 @@
 // pellamar-cli killed at any moment: every target is absent, still holds its
-// old content, or is complete; leftovers of a killed run are never taken for
-// cards and do not trouble the next run.
+// old content, or is complete; a signal that can be caught leaves nothing
+// behind; leftovers of a run killed outright are never taken for cards, and
+// the next run removes them.
 #include <signal.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <regex>
@@ -14,7 +16,7 @@
 
 #include "core/file_system.h"
 #include "tests/cli/child_process.h"
-#include "tests/cli/expected_target.h"
+#include "tests/support/expected_target.h"
 #include "tests/support/temp_folder.h"
 
 namespace pellamar::testing {
@@ -47,6 +49,25 @@ Bytes CardBytes(int i) {
 }
 // Longer than any new target, so a target cut short or mixed would show.
 Bytes OldTargetBytes(int i) { return Bytes(7000, static_cast<std::uint8_t>(0xA0 + i % 7)); }
+
+// Caught signals, and one that cannot be.
+constexpr int kSignals[] = {SIGKILL, SIGINT, SIGTERM, SIGHUP};
+
+// The part of a temporary file's name that tells this machine: read off a
+// replace begun, and abandoned, by this process.
+std::string MachineToken() {
+  TempFolder folder;
+  folder.Write("a.mcd", {1});
+  const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
+  Status status;
+  const std::unique_ptr<CardFile> card = fs->OpenCard(folder / "a.mcd", &status);
+  const std::unique_ptr<PendingFile> pending = fs->BeginReplace(folder / "a.mem", *card, &status);
+  for (const std::string& name : folder.Names()) {
+    if (name.starts_with(".pellamar-")) return name.substr(10, 8);
+  }
+  ADD_FAILURE() << "a replace made no temporary file";
+  return {};
+}
 
 enum class TargetState { kAbsent, kOld, kComplete, kBroken };
 
@@ -105,7 +126,7 @@ class CrashSafetyTest : public ::testing::Test {
   // The names in the folder that are neither cards nor targets, each checked
   // to be a leftover of the program's own writes.
   std::set<std::string> Leftovers() const {
-    static const std::regex kLeftover(R"(\.pellamar-[0-9]+-[0-9]+\.tmp)");
+    static const std::regex kLeftover(R"(\.pellamar-[0-9a-f]{8}-[0-9]+-[0-9]+\.tmp)");
     std::set<std::string> leftovers;
     for (const std::string& name : folder_.Names()) {
       if (name.starts_with("card-")) continue;
@@ -150,14 +171,24 @@ TEST_F(CrashSafetyTest, KillsAtAnyMomentLeaveNoBrokenTargetAndTheNextRunFinishes
     ResetTargets();
     // From just after the start to just past the usual end.
     const auto delay = run_time * (k + 0.5) / kKills * 1.1;
+    const int signal_number = kSignals[k % std::size(kSignals)];
+    const std::set<std::string> before = Leftovers();
     SilentChild child({folder_.Folder()});
     std::this_thread::sleep_for(delay);
-    const int status = child.KillAndWait(SIGKILL);
+    const int status = child.KillAndWait(signal_number);
 
-    const std::string when = "after kill " + std::to_string(k);
+    const std::string when =
+        "after kill " + std::to_string(k) + " by signal " + std::to_string(signal_number);
     const int completed = CheckTargets(when);
     if (WIFSIGNALED(status) && completed > 0 && completed < kCards) ++killed_part_way;
-    Leftovers();
+    if (WIFSIGNALED(status)) {
+      EXPECT_EQ(WTERMSIG(status), signal_number) << when;
+    }
+    const std::set<std::string> after = Leftovers();
+    if (signal_number != SIGKILL) {
+      EXPECT_TRUE(std::includes(before.begin(), before.end(), after.begin(), after.end()))
+          << when << ": a temporary file was left";
+    }
     EXPECT_EQ(ListedCards(), AllCardNames()) << when;
     if (HasFailure()) return;
   }
@@ -174,10 +205,11 @@ TEST_F(CrashSafetyTest, KillsAtAnyMomentLeaveNoBrokenTargetAndTheNextRunFinishes
   ResetTargets();
   std::set<std::string> planted;
   ChildOptions options;
+  const std::string token = MachineToken();
   options.before_start = [&](pid_t pid) {
     for (int n = 0; n < 3; ++n) {
       const std::string name =
-          ".pellamar-" + std::to_string(pid) + "-" + std::to_string(n) + ".tmp";
+          ".pellamar-" + token + "-" + std::to_string(pid) + "-" + std::to_string(n) + ".tmp";
       folder_.Write(name, {0xEE});
       planted.insert(name);
     }
@@ -187,9 +219,9 @@ TEST_F(CrashSafetyTest, KillsAtAnyMomentLeaveNoBrokenTargetAndTheNextRunFinishes
   EXPECT_EQ(last.out, "2000 Files Processed\n");
   EXPECT_EQ(CheckTargets("after the last run"), kCards);
   for (const std::string& name : planted) EXPECT_EQ(folder_.Read(name), Bytes{0xEE}) << name;
-  std::set<std::string> expected_leftovers = leftovers;
-  expected_leftovers.insert(planted.begin(), planted.end());
-  EXPECT_EQ(Leftovers(), expected_leftovers);  // the last run left none of its own
+  // The killed runs' leftovers are gone; those of a live run, and none of
+  // the last run's own, are left.
+  EXPECT_EQ(Leftovers(), planted);
 }
 
 }  // namespace

@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
 #include "core/card_conversion.h"
+#include "tests/support/expected_target.h"
 #include "tests/support/fault_file_system.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
@@ -21,10 +27,7 @@ using Calls = std::vector<std::string>;
 
 const std::string kTitle = "[Pellamar [Batch Conversion]]";
 
-Bytes Target(const Bytes& card) {
-  const TargetHeader header = BuildTargetHeader();
-  return ConvertCard(header, card).ToBytes();
-}
+Bytes Target(const Bytes& card) { return testing::ExpectedTarget(card); }
 
 std::string Label(const std::string& caption) { return "Label3: " + caption; }
 std::string Done() { return Label(kDescriptionText); }
@@ -132,10 +135,12 @@ TEST_F(BatchRunTest, AFolderWithoutCardsReportsZeroPlainly) {
 TEST_F(BatchRunTest, AMissingFolderIsReportedAsUnreadable) {
   const std::string missing = folder_ / "nowhere" + real_->Separator();
   Run(missing + "a.mcd");
-  EXPECT_EQ(window_.calls, (Calls{"read source", "read caption",
-                                  Message(kStyleWarning, "0 Files Processed\n\nThe folder " +
-                                                             missing + " could not be read."),
-                                  Done()}));
+  const std::string text = window_.calls.at(2);
+  const std::string start =
+      Message(kStyleWarning, "0 Files Processed\n\nThe folder " + missing + " could not be read (");
+  EXPECT_EQ(text.substr(0, start.size()), start);  // then the system's words
+  EXPECT_EQ(text.substr(text.size() - 2), ").");
+  EXPECT_EQ(window_.calls.size(), 4u);
 }
 
 TEST_F(BatchRunTest, AFailedWriteKeepsTheOldTargetAndIsNotCounted) {
@@ -147,21 +152,95 @@ TEST_F(BatchRunTest, AFailedWriteKeepsTheOldTargetAndIsNotCounted) {
   EXPECT_EQ(folder_.Read("b.mem"), Target(folder_.Read("b.mcd")));
   EXPECT_EQ(folder_.Names(), (Calls{"a.mcd", "a.mem", "b.mcd", "b.mem"}));
   EXPECT_EQ(report.processed, 1);
-  EXPECT_EQ(FinalMessage(report),
-            "1 Files Processed\n\n1 Files Not Converted:\na.mcd: a.mem could not be written");
+  const std::string text = FinalMessage(report);
+  const std::string start =
+      "1 Files Processed\n\n1 Files Not Converted:\na.mcd: a.mem could not be written (";
+  EXPECT_EQ(text.substr(0, start.size()), start);  // then the system's words
+  EXPECT_EQ(text.back(), ')');
 }
 
-TEST_F(BatchRunTest, ACardThatCannotBeReadKeepsItsOldTarget) {
-  WriteCards({"a.mcd", "b.mcd"});
-  folder_.Write("a.mem", {7});
-  faulty_.FailReadsOf("a.mcd");
+// Each way a card or its target can fail part-way: the old target stays,
+// nothing is left beside it, the failure is reported with its reason, and
+// the next card is still converted.
+TEST_F(BatchRunTest, FailuresPartWayKeepTheOldTargetAndSayWhy) {
+  struct Case {
+    std::function<void(FaultFileSystem&)> fault;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {[](FaultFileSystem& fs) { fs.BreakReadsOf("a.mcd", testing::ReadFault::kFail); },
+       "could not be read (injected read failure)"},
+      {[](FaultFileSystem& fs) { fs.BreakReadsOf("a.mcd", testing::ReadFault::kEndEarly); },
+       "could not be read (it is shorter than its length said)"},
+      {[](FaultFileSystem& fs) { fs.FailClosesOf("a.mem"); },
+       "a.mem could not be written (input/output error)"},
+  };
+  for (const Case& c : cases) {
+    TempFolder folder;
+    folder.Write("a.mcd", PatternBytes(3000, 1));
+    folder.Write("b.mcd", PatternBytes(3000, 2));
+    folder.Write("a.mem", {7});
+    FaultFileSystem faulty(*real_);
+    c.fault(faulty);
+    RecordingWindow window(folder.Folder());
+    const BatchReport report = btnStart_Click(window, faulty);
+    EXPECT_EQ(folder.Read("a.mem"), Bytes{7}) << c.reason;
+    EXPECT_EQ(folder.Read("b.mem"), Target(PatternBytes(3000, 2))) << c.reason;
+    EXPECT_EQ(folder.Names(), (Calls{"a.mcd", "a.mem", "b.mcd", "b.mem"})) << c.reason;
+    ASSERT_EQ(report.first_failures.size(), 1u) << c.reason;
+    EXPECT_EQ(report.first_failures[0].reason, c.reason);
+  }
+}
+
+TEST_F(BatchRunTest, ACardThatArrivesAFewBytesAtATimeIsCopiedWhole) {
+  folder_.Write("a.mcd", RealCard("m1.mcd"));
+  faulty_.BreakReadsOf("a.mcd", testing::ReadFault::kTrickle);
+  EXPECT_EQ(Run(folder_.Folder()).processed, 1);
+  EXPECT_EQ(folder_.Read("a.mem"), Target(RealCard("m1.mcd")));
+}
+
+TEST_F(BatchRunTest, ATargetThatIsAFolderIsReportedAsOne) {
+  WriteCards({"a.mcd"});
+  std::filesystem::create_directory(folder_.path() / "a.mem");
+  EXPECT_EQ(FinalMessage(Run(folder_.Folder())),
+            "0 Files Processed\n\n1 Files Not Converted:\na.mcd: a.mem is a folder");
+  EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "a.mem"));
+}
+
+TEST_F(BatchRunTest, NamesThatDifferOnlyInCaseShareATargetWhereTheFileSystemFoldsCase) {
+  if (real_->FoldsCase()) GTEST_SKIP() << "a.mcd and A.mcd are one file here";
+  WriteCards({"a.mcd", "A.mcd"});
+  faulty_.FoldCase();
   const BatchReport report = Run(folder_.Folder());
-  EXPECT_EQ(folder_.Read("a.mem"), Bytes{7});
-  EXPECT_EQ(folder_.Read("b.mem"), Target(folder_.Read("b.mcd")));
-  EXPECT_EQ(report.processed, 1);
-  ASSERT_EQ(report.not_converted, 1);
-  EXPECT_EQ(report.first_failures[0].name, "a.mcd");
-  EXPECT_EQ(report.first_failures[0].reason, "could not be read");
+  ASSERT_EQ(report.first_failures.size(), 1u);
+  const CardFailure& second = report.first_failures[0];
+  const std::string first = second.name == "a.mcd" ? "A.mcd" : "a.mcd";
+  EXPECT_EQ(second.reason, TargetNameFor(second.name) + " was already written from " + first);
+  EXPECT_FALSE(folder_.Exists(TargetNameFor(second.name)));
+}
+
+TEST_F(BatchRunTest, ListsTenFailuresAndCountsTheRest) {
+  for (char c = 'a'; c < 'a' + 13; ++c) folder_.Write(std::string(1, c) + ".mcd", {});
+  WriteCards({"z.mcd"});
+  const std::string text = FinalMessage(Run(folder_.Folder()));
+  EXPECT_EQ(text.substr(0, 42), "1 Files Processed\n\n13 Files Not Converted:");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2 + 10 + 1) << text;
+  EXPECT_EQ(text.substr(text.size() - 11), "\nand 3 more");
+}
+
+TEST_F(BatchRunTest, HostileNamesAreShownEscapedAndCannotForgeLines) {
+#ifdef _WIN32
+  GTEST_SKIP() << "names on Windows hold no control characters";
+#endif
+  const std::string forged = "x\n0 Files Not Converted:\nfine.mcd";
+  folder_.Write(forged, {});
+  folder_.Write("\x1b[2J.mcd", {});
+  const std::string text = FinalMessage(Run(folder_.Folder()));
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4) << text;
+  EXPECT_NE(text.find("\n\"x\\n0 Files Not Converted:\\nfine.mcd\": empty card"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\n\"\\x1B[2J.mcd\": empty card"), std::string::npos) << text;
+  EXPECT_EQ(text.find('\x1b'), std::string::npos);
 }
 
 TEST_F(BatchRunTest, AReadOnlyTargetStaysAsItWas) {
@@ -180,8 +259,8 @@ TEST_F(BatchRunTest, ABrokenListingEndsTheRunAndSaysSo) {
   const BatchReport report = Run(folder_.Folder());
   EXPECT_EQ(report.processed, 1);
   EXPECT_EQ(window_.calls.at(window_.calls.size() - 2),
-            Message(kStyleWarning,
-                    "1 Files Processed\n\nThe listing of " + folder_.Folder() + " stopped early."));
+            Message(kStyleWarning, "1 Files Processed\n\nThe listing of " + folder_.Folder() +
+                                       " stopped early (injected listing failure)."));
 }
 
 TEST(BatchRunDuplicates, TwoCardsWithOneTargetWriteItOnce) {
@@ -213,19 +292,6 @@ TEST(FileHasData, IsTrueForAFileWithBytesOnly) {
   EXPECT_FALSE(FileHasData(*fs, folder.Folder()));
 }
 
-TEST(FinalMessage, ListsTenFailuresAndCountsTheRest) {
-  BatchReport report;
-  report.ran = true;
-  report.processed = 4;
-  report.not_converted = 13;
-  for (int i = 0; i < 10; ++i)
-    report.first_failures.push_back({std::to_string(i) + ".mcd", "empty card"});
-  const std::string text = FinalMessage(report);
-  EXPECT_EQ(text.substr(0, 41), "4 Files Processed\n\n13 Files Not Converted");
-  EXPECT_NE(text.find("\n9.mcd: empty card\nand 3 more"), std::string::npos) << text;
-  EXPECT_EQ(text.substr(text.size() - 10), "and 3 more");
-}
-
 TEST(FinalMessage, ListsFailuresBeforeAnEarlyStop) {
   BatchReport report;
   report.folder = "/cards/";
@@ -236,6 +302,32 @@ TEST(FinalMessage, ListsFailuresBeforeAnEarlyStop) {
             "0 Files Processed\n\n1 Files Not Converted:\na.mcd: empty card\n"
             "The listing of /cards/ stopped early.");
 }
+
+struct ShownCase {
+  const char* name;
+  const char* shown;
+};
+
+class Shown : public ::testing::TestWithParam<ShownCase> {};
+
+TEST_P(Shown, EscapesWhatCouldForgeOrSteerAndNothingElse) {
+  EXPECT_EQ(ShownName(GetParam().name), GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, Shown,
+                         ::testing::Values(ShownCase{"slot1.mcd", "slot1.mcd"},
+                                           ShownCase{"caf\xC3\xA9 \"1\" \\.mcd",
+                                                     "caf\xC3\xA9 \"1\" \\.mcd"},
+                                           ShownCase{"a\nb\tc\rd", "\"a\\nb\\tc\\rd\""},
+                                           ShownCase{"\x1b[2J\x7f", "\"\\x1B[2J\\x7F\""},
+                                           ShownCase{"\"quoted\".mcd", "\"\\\"quoted\\\".mcd\""},
+                                           ShownCase{"a\n\"\\", "\"a\\n\\\"\\\\\""},
+                                           ShownCase{"bad\xFF\xC3.mcd", "\"bad\\xFF\\xC3.mcd\""},
+                                           ShownCase{"c1\xC2\x9B.mcd", "\"c1\\u009B.mcd\""},
+                                           ShownCase{"txt.\xE2\x80\xAE"
+                                                     "dcm",
+                                                     "\"txt.\\u202Edcm\""},
+                                           ShownCase{"", ""}));
 
 struct FolderCase {
   const char* source;

@@ -3,18 +3,32 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/expected_target.h"
 #include "tests/support/temp_folder.h"
 
 namespace pellamar {
 namespace {
 
+using testing::ExpectedTarget;
 using testing::PatternBytes;
 using testing::RealCard;
 using testing::TempFolder;
 
-Bytes Converted(const Bytes& card) {
+// The target that WriteCard makes of `card`, copied through a buffer of
+// `buffer_size` bytes.
+Bytes Converted(const Bytes& card, std::size_t buffer_size = kCopyPieceSize) {
+  TempFolder folder;
+  folder.Write("a.mcd", card);
+  const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
+  Status status;
+  const std::unique_ptr<CardFile> opened = ReadCard(*fs, folder / "a.mcd", &status);
+  EXPECT_TRUE(opened) << status.message();
+  if (!opened) return {};
   const TargetHeader header = BuildTargetHeader();
-  return ConvertCard(header, card).ToBytes();
+  std::vector<std::uint8_t> buffer(buffer_size);
+  status = WriteCard(*fs, folder / "a.mem", ConvertCard(header, *opened), buffer);
+  EXPECT_TRUE(status.ok()) << status.message();
+  return folder.Read("a.mem");
 }
 
 TEST(TargetHeader, MatchesTheFormatByteForByte) {
@@ -28,28 +42,23 @@ TEST(TargetHeader, MatchesTheFormatByteForByte) {
 }
 
 TEST(ConvertCard, PutsTheHeaderBeforeEveryByteOfTheCard) {
-  const Bytes card = PatternBytes(1000, 0x7B);  // crosses 0x00 and 0x80..0xFF
-  const Bytes target = Converted(card);
-  ASSERT_EQ(target.size(), 64u + card.size());
-  const TargetHeader header = BuildTargetHeader();
-  EXPECT_TRUE(std::equal(header.begin(), header.end(), target.begin()));
-  EXPECT_TRUE(std::equal(card.begin(), card.end(), target.begin() + 64));
+  const Bytes card = PatternBytes(100000, 0x7B);  // crosses 0x00 and 0x80..0xFF
+  // Buffers smaller than the card, and of every size relative to the header.
+  for (const std::size_t buffer :
+       {std::size_t{1}, std::size_t{7}, std::size_t{4096}, kCopyPieceSize}) {
+    EXPECT_EQ(Converted(card, buffer), ExpectedTarget(card)) << buffer;
+  }
 }
 
 TEST(ConvertCard, KeepsRealCardsUnchangedBehindTheHeader) {
   for (const char* name : {"blank.mcd", "m1.mcd", "MemoryCard2-1.mcd"}) {
     const Bytes card = RealCard(name);
     ASSERT_EQ(card.size(), 131072u) << name;
-    const Bytes target = Converted(card);
-    EXPECT_EQ(target.size(), 131136u) << name;
-    EXPECT_EQ(Bytes(target.begin() + 64, target.end()), card) << name;
+    EXPECT_EQ(Converted(card), ExpectedTarget(card)) << name;
   }
 }
 
-TEST(ConvertCard, OfAnEmptyCardIsTheHeaderAlone) {
-  const TargetHeader header = BuildTargetHeader();
-  EXPECT_EQ(ConvertCard(header, {}).ToBytes(), Bytes(header.begin(), header.end()));
-}
+TEST(ConvertCard, OfAnEmptyCardIsTheHeaderAlone) { EXPECT_EQ(Converted({}), ExpectedTarget({})); }
 
 struct NameCase {
   const char* source;
@@ -75,36 +84,37 @@ INSTANTIATE_TEST_SUITE_P(
 
 class WriteCardTest : public ::testing::Test {
  protected:
+  Status Write(const std::string& target, const Bytes& card) {
+    folder_.Write("card.mcd", card);
+    Status status;
+    const std::unique_ptr<CardFile> opened = ReadCard(*fs_, folder_ / "card.mcd", &status);
+    if (!opened) return status;
+    std::vector<std::uint8_t> buffer(kCopyPieceSize);
+    return WriteCard(*fs_, folder_ / target, ConvertCard(BuildTargetHeader(), *opened), buffer);
+  }
+
   TempFolder folder_;
   std::unique_ptr<FileSystem> fs_ = NewPlatformFileSystem();
 };
 
-TEST_F(WriteCardTest, CreatesTheTargetAndLeavesNothingElse) {
-  const TargetHeader header = BuildTargetHeader();
-  const Bytes card = PatternBytes(300);
-  ASSERT_TRUE(
-      WriteCard(*fs_, folder_ / "a.mem", ConvertCard(header, card), folder_ / "a.mcd").ok());
-  EXPECT_EQ(folder_.Read("a.mem"), Converted(card));
-  EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
-}
-
-TEST_F(WriteCardTest, ReplacesALongerTargetWithExactlyTheNewBytes) {
+TEST_F(WriteCardTest, ReplacesALongerTargetWithExactlyTheNewBytesAndLeavesNothingElse) {
   folder_.Write("a.mem", PatternBytes(200000, 3));
-  const TargetHeader header = BuildTargetHeader();
-  const Bytes card = PatternBytes(100);
-  ASSERT_TRUE(
-      WriteCard(*fs_, folder_ / "a.mem", ConvertCard(header, card), folder_ / "a.mcd").ok());
-  EXPECT_EQ(folder_.Read("a.mem"), Converted(card));
-  EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
+  ASSERT_TRUE(Write("a.mem", PatternBytes(100)).ok());
+  ASSERT_TRUE(Write("b.mem", PatternBytes(300)).ok());
+  EXPECT_EQ(folder_.Read("a.mem"), ExpectedTarget(PatternBytes(100)));
+  EXPECT_EQ(folder_.Read("b.mem"), ExpectedTarget(PatternBytes(300)));
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "b.mem", "card.mcd"}));
 }
 
-TEST_F(WriteCardTest, ReadCardReturnsTheWholeFile) {
-  const Bytes card = RealCard("m1.mcd");
-  folder_.Write("m1.mcd", card);
-  Bytes read(17, 0xAA);  // a used buffer, as the batch run passes it
-  ASSERT_TRUE(ReadCard(*fs_, folder_ / "m1.mcd", &read).ok());
-  EXPECT_EQ(read, card);
-  EXPECT_FALSE(ReadCard(*fs_, folder_ / "missing.mcd", &read).ok());
+TEST_F(WriteCardTest, ReadCardTakesTheLengthOfTheOpenFile) {
+  folder_.Write("m1.mcd", RealCard("m1.mcd"));
+  Status status;
+  const std::unique_ptr<CardFile> card = ReadCard(*fs_, folder_ / "m1.mcd", &status);
+  ASSERT_TRUE(card);
+  EXPECT_EQ(card->Length(), RealCard("m1.mcd").size());
+  EXPECT_FALSE(ReadCard(*fs_, folder_ / "missing.mcd", &status));
+  EXPECT_EQ(status.kind(), Status::Kind::kNotFound);
+  EXPECT_FALSE(status.reason().empty());
 }
 
 }  // namespace

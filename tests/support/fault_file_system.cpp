@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/card_conversion.h"
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -20,10 +22,10 @@ class BreakingListing : public CardListing {
       : real_(std::move(real)), names_left_(names_left) {}
 
   ListEntry Next() override {
-    if (broken_) return {ListEntry::Kind::kEnd, {}};
+    if (broken_) return {ListEntry::Kind::kEnd, {}, {}};
     if (names_left_ == 0) {
       broken_ = true;
-      return {ListEntry::Kind::kError, {}};
+      return {ListEntry::Kind::kError, {}, "injected listing failure"};
     }
     ListEntry entry = real_->Next();
     if (entry.kind == ListEntry::Kind::kName) --names_left_;
@@ -34,6 +36,48 @@ class BreakingListing : public CardListing {
   std::unique_ptr<CardListing> real_;
   std::size_t names_left_;
   bool broken_ = false;
+};
+
+class FaultyCard : public CardFile {
+ public:
+  FaultyCard(std::unique_ptr<CardFile> real, ReadFault fault)
+      : real_(std::move(real)), fault_(fault), left_(real_->Length() / 2) {}
+
+  std::uint64_t Length() const override { return real_->Length(); }
+  const CardFile& Opened() const override { return real_->Opened(); }
+
+  Status Read(std::span<std::uint8_t> out, std::size_t* got) override {
+    switch (fault_) {
+      case ReadFault::kFail:
+        std::fill(out.begin(), out.end(), 0xEE);  // the junk a broken read may leave
+        return Status::Error(Status::Kind::kReadFailed, "injected", "injected read failure");
+      case ReadFault::kTrickle:
+        return real_->Read(out.first(std::min<std::size_t>(out.size(), 7)), got);
+      case ReadFault::kEndEarly:
+        break;
+    }
+    const Status status = real_->Read(out.first(std::min<std::uint64_t>(out.size(), left_)), got);
+    left_ -= *got;
+    return status;
+  }
+
+ private:
+  std::unique_ptr<CardFile> real_;
+  ReadFault fault_;
+  std::uint64_t left_;  // for kEndEarly
+};
+
+// Writes pass through; the close that Commit makes fails.
+class FailingClose : public PendingFile {
+ public:
+  explicit FailingClose(std::unique_ptr<PendingFile> real) : real_(std::move(real)) {}
+  Status Write(std::span<const ByteView> pieces) override { return real_->Write(pieces); }
+  Status Commit() override {
+    return Status::Error(Status::Kind::kIoError, "injected", "input/output error");
+  }
+
+ private:
+  std::unique_ptr<PendingFile> real_;
 };
 
 #ifdef _WIN32
@@ -73,44 +117,74 @@ class FileSizeLimit {
 };
 #endif
 
+#ifdef _WIN32
+// The real replace runs and fails at its last step, where the target,
+// held open, cannot be replaced.
+class HeldTarget : public PendingFile {
+ public:
+  HeldTarget(const std::string& path, std::unique_ptr<PendingFile> real)
+      : target_(path), real_(std::move(real)) {}
+  bool held() const { return target_.held(); }
+  Status Write(std::span<const ByteView> pieces) override { return real_->Write(pieces); }
+  Status Commit() override { return real_->Commit(); }
+
+ private:
+  HeldOpen target_;
+  std::unique_ptr<PendingFile> real_;
+};
+#else
+// Writes pass through under a file size limit that stops them part-way.
+class LimitedWrites : public PendingFile {
+ public:
+  explicit LimitedWrites(std::unique_ptr<PendingFile> real) : real_(std::move(real)) {}
+  Status Write(std::span<const ByteView> pieces) override {
+    const FileSizeLimit limit(kTargetHeaderSize / 2);
+    return real_->Write(pieces);
+  }
+  Status Commit() override { return real_->Commit(); }
+
+ private:
+  std::unique_ptr<PendingFile> real_;
+};
+#endif
+
 }  // namespace
 
-bool FaultFileSystem::Matches(const std::set<std::string>& names, const std::string& path) const {
+std::string ForwardingFileSystem::NameOf(const std::string& path) const {
   const std::size_t cut = path.rfind(real_.Separator());
-  return names.count(cut == std::string::npos ? path : path.substr(cut + 1)) > 0;
+  return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
 std::unique_ptr<CardListing> FaultFileSystem::ListCards(const std::string& folder, Status* status) {
-  std::unique_ptr<CardListing> real = real_.ListCards(folder, status);
-  if (!real) return nullptr;
-  return std::make_unique<BreakingListing>(std::move(real), break_listing_after_);
+  std::unique_ptr<CardListing> listing = real().ListCards(folder, status);
+  if (!listing) return nullptr;
+  return std::make_unique<BreakingListing>(std::move(listing), break_listing_after_);
 }
 
-std::optional<std::uint64_t> FaultFileSystem::FileLength(const std::string& path) {
-  return real_.FileLength(path);
+std::unique_ptr<CardFile> FaultFileSystem::OpenCard(const std::string& path, Status* status) {
+  std::unique_ptr<CardFile> card = real().OpenCard(path, status);
+  const auto fault = read_faults_.find(NameOf(path));
+  if (!card || fault == read_faults_.end()) return card;
+  return std::make_unique<FaultyCard>(std::move(card), fault->second);
 }
 
-Status FaultFileSystem::ReadWhole(const std::string& path, Bytes* out) {
-  if (!Matches(failing_reads_, path)) return real_.ReadWhole(path, out);
-  out->assign(out->size() + 7, 0xEE);
-  return Status::Error(Status::Kind::kIoError, "injected read failure: " + path);
-}
-
-Status FaultFileSystem::ReplaceWhole(const std::string& path, std::span<const ByteView> pieces,
-                                     const std::string& model) {
-  if (!Matches(failing_writes_, path)) return real_.ReplaceWhole(path, pieces, model);
-#ifndef _WIN32
-  std::size_t size = 0;
-  for (ByteView piece : pieces) size += piece.size();
-  FileSizeLimit limit(size / 2);
-  return real_.ReplaceWhole(path, pieces, model);
+std::unique_ptr<PendingFile> FaultFileSystem::BeginReplace(const std::string& path,
+                                                           const CardFile& card, Status* status) {
+  const std::string name = NameOf(path);
+  std::unique_ptr<PendingFile> pending = real().BeginReplace(path, card, status);
+  if (!pending) return nullptr;
+  if (failing_closes_.count(name) > 0) return std::make_unique<FailingClose>(std::move(pending));
+  if (failing_writes_.count(name) == 0) return pending;
+#ifdef _WIN32
+  auto held = std::make_unique<HeldTarget>(path, std::move(pending));
+  if (!held->held()) {
+    // A missing target has nothing to hold, so its failure is only pretended.
+    *status = Status::Error(Status::Kind::kIoError, "injected", "injected write failure");
+    return nullptr;
+  }
+  return held;
 #else
-  // The real replace runs and fails at its last step, where the target
-  // cannot be replaced; a missing target has nothing to hold, so its
-  // failure is only pretended.
-  const HeldOpen target(path);
-  if (!target.held()) return Status::Error(Status::Kind::kIoError, "injected write failure");
-  return real_.ReplaceWhole(path, pieces, model);
+  return std::make_unique<LimitedWrites>(std::move(pending));
 #endif
 }
 

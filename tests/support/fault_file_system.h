@@ -1,8 +1,11 @@
-// A file system for fault tests: it forwards every call to a real one, and
-// its switches make chosen calls fail the way a real disk or folder fails.
+// File systems for fault tests. ForwardingFileSystem hands every call to a
+// real file system; a double derived from it overrides only the calls it
+// breaks. FaultFileSystem has switches that make chosen calls fail the way
+// a real disk or folder fails.
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <set>
 #include <string>
 
@@ -10,36 +13,73 @@
 
 namespace pellamar::testing {
 
-class FaultFileSystem : public FileSystem {
+class ForwardingFileSystem : public FileSystem {
  public:
-  explicit FaultFileSystem(FileSystem& real) : real_(real) {}
+  explicit ForwardingFileSystem(FileSystem& real) : real_(real) {}
+
+  char Separator() const override { return real_.Separator(); }
+  bool FoldsCase() const override { return real_.FoldsCase(); }
+  std::unique_ptr<CardListing> ListCards(const std::string& folder, Status* status) override {
+    return real_.ListCards(folder, status);
+  }
+  std::optional<std::uint64_t> FileLength(const std::string& path) override {
+    return real_.FileLength(path);
+  }
+  std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override {
+    return real_.OpenCard(path, status);
+  }
+  std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
+                                            Status* status) override {
+    return real_.BeginReplace(path, card, status);
+  }
+  void RemoveLeftovers(const std::string& folder) override { real_.RemoveLeftovers(folder); }
+
+ protected:
+  FileSystem& real() { return real_; }
+  // The bare name at the end of `path`.
+  std::string NameOf(const std::string& path) const;
+
+ private:
+  FileSystem& real_;
+};
+
+// How reads of a card go wrong.
+enum class ReadFault {
+  kFail,      // the first read fails
+  kEndEarly,  // the card ends halfway, as if it shrank while it was read
+  kTrickle,   // each read returns only a few bytes, as a pipe or a network may
+};
+
+class FaultFileSystem : public ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
 
   // Writes of the target with this bare name fail inside the real file
   // system, so its real clean-up runs: on POSIX a file size limit stops the
   // write part-way; on Windows the existing target is held open so that it
   // cannot be replaced.
   void FailWritesOf(const std::string& name) { failing_writes_.insert(name); }
-  // Reads of the card with this bare name fail after its length was read;
-  // the buffer is left holding junk, as a broken read may leave it.
-  void FailReadsOf(const std::string& name) { failing_reads_.insert(name); }
+  // The target with this bare name is written whole, but closing it fails,
+  // so it is never put in place.
+  void FailClosesOf(const std::string& name) { failing_closes_.insert(name); }
+  void BreakReadsOf(const std::string& name, ReadFault fault) { read_faults_[name] = fault; }
   // The listing breaks after returning this many names.
   void BreakListingAfter(std::size_t names) { break_listing_after_ = names; }
+  // Names that differ only in ASCII case count as one, as on Windows.
+  void FoldCase() { folds_case_ = true; }
 
-  char Separator() const override { return real_.Separator(); }
-  bool FoldsCase() const override { return real_.FoldsCase(); }
+  bool FoldsCase() const override { return folds_case_ || ForwardingFileSystem::FoldsCase(); }
   std::unique_ptr<CardListing> ListCards(const std::string& folder, Status* status) override;
-  std::optional<std::uint64_t> FileLength(const std::string& path) override;
-  Status ReadWhole(const std::string& path, Bytes* out) override;
-  Status ReplaceWhole(const std::string& path, std::span<const ByteView> pieces,
-                      const std::string& model) override;
+  std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override;
+  std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
+                                            Status* status) override;
 
  private:
-  bool Matches(const std::set<std::string>& names, const std::string& path) const;
-
-  FileSystem& real_;
   std::set<std::string> failing_writes_;
-  std::set<std::string> failing_reads_;
+  std::set<std::string> failing_closes_;
+  std::map<std::string, ReadFault> read_faults_;
   std::size_t break_listing_after_ = static_cast<std::size_t>(-1);
+  bool folds_case_ = false;
 };
 
 }  // namespace pellamar::testing
