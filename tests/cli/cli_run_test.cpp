@@ -1,14 +1,18 @@
 // The real pellamar-cli executable: exit status, standard output and
 // standard error, and the files it leaves, for the ways people call it.
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <sstream>
 
+#include "cli/command_line.h"
 #include "tests/cli/child_process.h"
 #include "tests/support/expected_target.h"
 #include "tests/support/temp_folder.h"
@@ -17,6 +21,7 @@ namespace pellamar::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using cli::kExitReportLost;
 
 const std::vector<std::string> kRealCards = {"m1.mcd", "blank.mcd", "MemoryCard2-1.mcd"};
 
@@ -163,6 +168,7 @@ TEST_F(CliRunTest, WrongArgumentsAreUsageErrorsThatTouchNothing) {
       {{""}, "pellamar-cli: no PATH given\n"},
       {{"--verbose"}, "pellamar-cli: no PATH given\n"},
       {{"--frobnicate", Plain()}, "pellamar-cli: unknown option '--frobnicate'\n"},
+      {{"--\x1b[2J", Plain()}, "pellamar-cli: unknown option '\"--\\x1B[2J\"'\n"},
       {{Plain(), Plain()}, "pellamar-cli: only one PATH may be given\n"},
   };
   for (const auto& [args, first_line] : calls) {
@@ -204,6 +210,44 @@ TEST_F(CliRunTest, AFolderNamedLikeAnOptionNeedsTheEndOfOptions) {
   EXPECT_EQ(ended.exit_code(), 0);
   EXPECT_EQ(ended.out, "1 Files Processed\n");
   EXPECT_EQ(folder_.Read("-cards/a.mem"), ExpectedTarget(RealCard("m1.mcd")));
+}
+
+// The exit status of `command` run by bash, with PIPESTATUS and $? at hand.
+int Shell(const std::string& command) {
+  const int status = std::system(("bash -c '" + command + "'").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(CliRunTest, AClosedPipeStopsTheProgressButNotTheRunAndALostReportFailsIt) {
+  for (int i = 0; i < 500; ++i) folder_.Write("card" + std::to_string(i) + ".mcd", {1, 2});
+  const std::string cli = CliPath() + " ";
+  // Progress into a pipe that closes after its first line.
+  EXPECT_EQ(Shell("exit $(" + cli + "--verbose " + Plain() +
+                  " 2>&1 >/dev/null | head -1 >/dev/null; echo ${PIPESTATUS[0]})"),
+            0);
+  int converted = 0;
+  for (const std::string& name : folder_.Names()) converted += name.ends_with(".mem");
+  EXPECT_EQ(converted, 500);
+  EXPECT_EQ(folder_.Names().size(), 1000u);  // and no temporary file
+  EXPECT_EQ(Shell(cli + Plain() + " >/dev/full"), kExitReportLost);
+}
+
+TEST_F(CliRunTest, RunsAtOnceOnOneFolderAllFinishWithEveryTargetWhole) {
+  for (int i = 0; i < 300; ++i)
+    folder_.Write("card" + std::to_string(i) + ".mcd", PatternBytes(5000, i));
+  std::vector<std::unique_ptr<SilentChild>> runs;
+  for (int i = 0; i < 3; ++i)
+    runs.push_back(std::make_unique<SilentChild>(std::vector<std::string>{Plain()}));
+  for (auto& run : runs) {
+    const int status = run->Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  for (int i = 0; i < 300; ++i) {
+    EXPECT_EQ(folder_.Read("card" + std::to_string(i) + ".mem"),
+              ExpectedTarget(PatternBytes(5000, i)))
+        << i;
+  }
+  EXPECT_EQ(folder_.Names().size(), 600u);  // nothing left behind
 }
 
 // Progress depends on where standard error goes.

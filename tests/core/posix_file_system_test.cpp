@@ -1,11 +1,15 @@
 // The POSIX file system: which names the listing returns, and what a replace
 // leaves behind when it succeeds, is refused, or fails part-way.
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -164,6 +168,215 @@ TEST_F(PosixFileSystemTest, AReplacedTargetKeepsItsPermissions) {
   ASSERT_TRUE(Replace(*fs_, "a.mem", PatternBytes(10)).ok());
   EXPECT_EQ(ModeOf("a.mem"), 0640u);
   EXPECT_EQ(folder_.Read("a.mem"), ExpectedTarget(PatternBytes(10)));
+}
+
+// A card that is its own target, through a link of either kind, would grow
+// by a header on every run: it is left alone and reported.
+TEST_F(PosixFileSystemTest, ACardThatIsItsOwnTargetIsLeftAlone) {
+  folder_.Write("a.mem", PatternBytes(100, 1));
+  std::filesystem::create_symlink("a.mem", folder_.path() / "a.mcd");
+  folder_.Write("b.mcd", PatternBytes(100, 2));
+  std::filesystem::create_hard_link(folder_.path() / "b.mcd", folder_.path() / "b.mem");
+  folder_.Write("c.mcd", PatternBytes(100, 3));
+  std::filesystem::create_symlink("c.mcd", folder_.path() / "c.mem");
+  testing::RecordingWindow window(folder_.Folder());
+  for (int run = 0; run < 2; ++run) {
+    const BatchReport report = btnStart_Click(window, *fs_);
+    EXPECT_EQ(report.processed, 0);
+    std::vector<std::string> lines;
+    for (const CardFailure& failure : report.first_failures) {
+      lines.push_back(failure.name + ": " + failure.reason);
+    }
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"a.mcd: a.mem is the card itself",
+                                               "b.mcd: b.mem is the card itself",
+                                               "c.mcd: c.mem is the card itself"}));
+  }
+  EXPECT_EQ(folder_.Read("a.mem"), PatternBytes(100, 1));
+  EXPECT_EQ(folder_.Read("b.mcd"), PatternBytes(100, 2));
+  EXPECT_EQ(folder_.Read("c.mcd"), PatternBytes(100, 3));
+  EXPECT_TRUE(std::filesystem::is_symlink(folder_.path() / "c.mem"));
+}
+
+// Who converts, whose card and whose old target: what the target ends up
+// as, and what the report says when it is left alone. Other users need root.
+struct OwnerCase {
+  const char* what;
+  uid_t card_owner;
+  gid_t card_group;
+  mode_t card_mode;
+  bool old_target;  // one owned as the card is, with mode `old_mode`
+  mode_t old_mode;
+  uid_t runner;
+  gid_t runner_group;
+  std::vector<gid_t> runner_groups;
+  // The target afterwards (the old one, unchanged, when `reason` is given).
+  uid_t owner;
+  gid_t group;
+  mode_t mode;
+  const char* reason;
+};
+
+class OwnersAndGroups : public ::testing::TestWithParam<OwnerCase> {};
+
+TEST_P(OwnersAndGroups, NoTargetIsReadableByMoreThanItsCardAndNoneChangesHands) {
+  if (geteuid() != 0) GTEST_SKIP() << "other users and groups need root";
+  const OwnerCase& c = GetParam();
+  TempFolder folder;
+  chmod(folder.path().c_str(), 0777);  // shared, without the sticky bit
+  folder.Write("a.mcd", PatternBytes(100, 1));
+  ASSERT_EQ(chown((folder / "a.mcd").c_str(), c.card_owner, c.card_group), 0);
+  chmod((folder / "a.mcd").c_str(), c.card_mode);
+  if (c.old_target) {
+    folder.Write("a.mem", {9});
+    ASSERT_EQ(chown((folder / "a.mem").c_str(), c.card_owner, c.card_group), 0);
+    chmod((folder / "a.mem").c_str(), c.old_mode);
+  }
+  const pid_t child = fork();
+  if (child == 0) {
+    // The run, as the runner: its reasons go back through a file.
+    if (setgroups(c.runner_groups.size(), c.runner_groups.data()) != 0 ||
+        setresgid(c.runner_group, c.runner_group, c.runner_group) != 0 ||
+        setresuid(c.runner, c.runner, c.runner) != 0) {
+      _exit(2);
+    }
+    const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
+    testing::RecordingWindow window(folder.Folder());
+    const BatchReport report = btnStart_Click(window, *fs);
+    std::ofstream(folder.path() / "report.txt")
+        << (report.first_failures.empty() ? "" : report.first_failures[0].reason);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::string reason;
+  std::getline(std::ifstream(folder.path() / "report.txt"), reason);
+  EXPECT_EQ(reason, c.reason ? c.reason : "");
+  struct stat st;
+  ASSERT_EQ(stat((folder / "a.mem").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, c.owner);
+  EXPECT_EQ(st.st_gid, c.group);
+  EXPECT_EQ(st.st_mode & 07777, c.mode);
+  EXPECT_EQ(folder.Read("a.mem") == Bytes{9}, c.reason != nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OwnersAndGroups,
+    ::testing::Values(
+        OwnerCase{"the card's group is not the runner's",
+                  1001,
+                  2001,
+                  0640,
+                  false,
+                  0,
+                  1001,
+                  3001,
+                  {},
+                  1001,
+                  3001,
+                  0600,
+                  nullptr},
+        OwnerCase{"the runner is in the card's group",
+                  1001,
+                  2001,
+                  0640,
+                  false,
+                  0,
+                  1001,
+                  3001,
+                  {2001},
+                  1001,
+                  2001,
+                  0640,
+                  nullptr},
+        OwnerCase{"root converts a user's card",
+                  1001,
+                  2001,
+                  0640,
+                  false,
+                  0,
+                  0,
+                  0,
+                  {},
+                  0,
+                  2001,
+                  0640,
+                  nullptr},
+        OwnerCase{"root replaces a user's target",
+                  1001,
+                  2001,
+                  0644,
+                  true,
+                  0600,
+                  0,
+                  0,
+                  {},
+                  1001,
+                  2001,
+                  0600,
+                  nullptr},
+        OwnerCase{"another user may not write the target",
+                  1001,
+                  1001,
+                  0644,
+                  true,
+                  0644,
+                  1002,
+                  1002,
+                  {},
+                  1001,
+                  1001,
+                  0644,
+                  "a.mem is read-only"},
+        OwnerCase{"another user could not keep its owner",
+                  1001,
+                  1001,
+                  0644,
+                  true,
+                  0666,
+                  1002,
+                  1002,
+                  {},
+                  1001,
+                  1001,
+                  0666,
+                  "a.mem could not keep its owner and permissions (operation not permitted)"}),
+    [](const auto& info) {
+      std::string name = info.param.what;
+      std::replace_if(
+          name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+      return name;
+    });
+
+// Runs setfacl or getfacl; the output of getfacl without its comments.
+std::optional<std::string> Acl(const std::string& command) {
+  std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return std::nullopt;
+  std::string out;
+  for (int c; (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
+  if (pclose(pipe) != 0) return std::nullopt;
+  return out;
+}
+
+TEST_F(PosixFileSystemTest, AclsAreKeptOnReplacedTargetsAndNeverWidenNewOnes) {
+  folder_.Write("a.mcd", {1});
+  folder_.Write("a.mem", {9});
+  folder_.Write("b.mcd", {2});
+  const std::string a_mem = folder_ / "a.mem";
+  if (!Acl("setfacl -m u:1005:rw " + a_mem) || !Acl("setfacl -m u:1006:r " + (folder_ / "b.mcd")) ||
+      !Acl("setfacl -d -m u:1007:r " + folder_.path().string())) {
+    GTEST_SKIP() << "no setfacl, or ACLs are not supported here";
+  }
+  const std::optional<std::string> old_acl = Acl("getfacl -c " + a_mem);
+  ASSERT_TRUE(Convert(*fs_, folder_ / "a.mcd", "a.mem").ok());
+  ASSERT_TRUE(Convert(*fs_, folder_ / "b.mcd", "b.mem").ok());
+  EXPECT_EQ(Acl("getfacl -c " + a_mem), old_acl);
+  // A card whose ACL lets others read it gives a target its owner alone
+  // may read, and the folder's inherited ACL is not taken.
+  EXPECT_EQ(ModeOf("b.mem"), 0600u);
+  EXPECT_EQ(Acl("getfacl -c " + (folder_ / "b.mem")).value_or("").find("user:100"),
+            std::string::npos);
 }
 
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer needs more address space than the limit leaves
