@@ -15,7 +15,10 @@ run: build
 
 test: test-native test-windows
 
+# The lint runs of the package need lintian, appstreamcli and
+# desktop-file-validate.
 test-native: build
+	tools/install-deps lint
 	ctest --preset default
 
 test-asan: deps
