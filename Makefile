@@ -26,9 +26,10 @@ test-asan: deps
 	cmake --build --preset asan
 	ctest --preset asan
 
+# Both programs run; it fails when either missed a goal.
 bench: build
-	./build/bench/pellamar_bench
-	./build/bench/pellamar_gui_bench
+	status=0; ./build/bench/pellamar_bench || status=1; \
+	  ./build/bench/pellamar_gui_bench || status=1; exit $$status
 
 format:
 	tools/install-deps build
