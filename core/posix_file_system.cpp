@@ -193,8 +193,11 @@ mode_t ProcessUmask() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-      if (line.rfind("Umask:", 0) == 0)
-        return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+      unsigned value = 077;
+      const std::size_t digits = line.find_first_of("01234567", 6);
+      if (line.rfind("Umask:", 0) != 0 || digits == std::string::npos) continue;
+      std::from_chars(line.data() + digits, line.data() + line.size(), value, 8);
+      return static_cast<mode_t>(value);
     }
     return static_cast<mode_t>(077);
   }();
