@@ -33,25 +33,10 @@ namespace fs = std::filesystem;
 using namespace pellamar::bench;
 
 // Reads each card whole and writes it whole to a new file: the least any
-// converter has to do.
-bool CopyPlainly(const fs::path& folder) {
-  std::vector<char> buffer;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    if (entry.path().extension() != ".mcd") continue;
-    const int in = open(entry.path().c_str(), O_RDONLY | O_CLOEXEC);
-    buffer.resize(static_cast<std::size_t>(lseek(in, 0, SEEK_END)));
-    const bool read_all = pread(in, buffer.data(), buffer.size(), 0) == ssize_t(buffer.size());
-    close(in);
-    const fs::path copy = fs::path(entry.path()).replace_extension(".copy");
-    const int out = open(copy.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    const bool wrote_all = write(out, buffer.data(), buffer.size()) == ssize_t(buffer.size());
-    if (close(out) != 0 || !read_all || !wrote_all) return false;
-  }
-  return true;
-}
-
-// The same copy, written to a hidden file beside and renamed into place.
-bool CopyBesideAndRename(const fs::path& folder) {
+// converter has to do. With `beside`, each copy is written to a hidden file
+// and renamed into place: the least a converter that never leaves a torn
+// file has to do.
+bool Copy(const fs::path& folder, bool beside) {
   std::vector<char> buffer;
   for (const auto& entry : fs::directory_iterator(folder)) {
     if (entry.path().extension() != ".mcd") continue;
@@ -61,10 +46,11 @@ bool CopyBesideAndRename(const fs::path& folder) {
     close(in);
     const fs::path copy = fs::path(entry.path()).replace_extension(".copy");
     const fs::path temp = folder / ("." + entry.path().filename().string() + ".tmp");
-    const int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (beside ? O_EXCL : O_TRUNC);
+    const int out = open((beside ? temp : copy).c_str(), flags, 0644);
     const bool wrote_all = write(out, buffer.data(), buffer.size()) == ssize_t(buffer.size());
     if (close(out) != 0 || !read_all || !wrote_all) return false;
-    if (rename(temp.c_str(), copy.c_str()) != 0) return false;
+    if (beside && rename(temp.c_str(), copy.c_str()) != 0) return false;
   }
   return true;
 }
@@ -90,12 +76,10 @@ std::optional<Medians> Measure(const Options& options) {
       std::fprintf(stderr, "the batch run failed: %s\n", window.message().c_str());
       return std::nullopt;
     }
-    using Copy = bool (*)(const fs::path&);
-    for (auto [copy, times] : {std::pair<Copy, std::vector<double>*>{CopyPlainly, &plain},
-                               {CopyBesideAndRename, &renamed}}) {
+    for (auto [beside, times] : {std::pair{false, &plain}, std::pair{true, &renamed}}) {
       folder.RemoveOutputs();
       start = Clock::now();
-      if (!copy(folder.path())) {
+      if (!Copy(folder.path(), beside)) {
         std::fprintf(stderr, "a plain copy failed\n");
         return std::nullopt;
       }

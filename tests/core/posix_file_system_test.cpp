@@ -261,6 +261,7 @@ TEST_P(OwnersAndGroups, NoTargetIsReadableByMoreThanItsCardAndNoneChangesHands) 
   EXPECT_EQ(folder.Read("a.mem") == Bytes{9}, c.reason != nullptr);
 }
 
+// clang-format off: one case a line, in the order of the fields.
 INSTANTIATE_TEST_SUITE_P(
     Cases, OwnersAndGroups,
     ::testing::Values(
@@ -342,6 +343,7 @@ INSTANTIATE_TEST_SUITE_P(
                   1001,
                   0666,
                   "a.mem could not keep its owner and permissions (operation not permitted)"}),
+    // clang-format on
     [](const auto& info) {
       std::string name = info.param.what;
       std::replace_if(
