@@ -116,6 +116,8 @@ class TestFrmPellamar : public QObject {
   void convertWithAnEmptyFieldOnlyOpensThePicker();
   void convertPaintsEachCountThenReportsTheTotal();
   void enterInTheSourceFieldConverts();
+  void enterPressesTheFocusedButtonElseConvert_data();
+  void enterPressesTheFocusedButtonElseConvert();
   void aCardNotConvertedTurnsTheMessageIntoAWarning();
   void clicksDuringARunStartNoSecondRun();
   void creditLabelAsksForTheHomePageAndChangesNothing();
@@ -395,6 +397,44 @@ void TestFrmPellamar::enterInTheSourceFieldConverts() {
   QCOMPARE(MessageBoxSeam::Answered()[0].text, "3 Files Processed");
   QVERIFY(QFile::exists(folder + "/m1.mem"));
   QCOMPARE(txtSource->text(), folder + "/");
+}
+
+// Where the focus is when Enter is pressed, and how it got there.
+enum class FocusOn { kConvert, kDotsByTab, kDotsByClick, kFieldByTab };
+
+void TestFrmPellamar::enterPressesTheFocusedButtonElseConvert_data() {
+  QTest::addColumn<FocusOn>("focus");
+  QTest::addColumn<bool>("converts");
+  QTest::newRow("Convert") << FocusOn::kConvert << true;
+  QTest::newRow("... reached by Tab") << FocusOn::kDotsByTab << false;
+  QTest::newRow("... clicked and cancelled") << FocusOn::kDotsByClick << false;
+  QTest::newRow("the field, through ...") << FocusOn::kFieldByTab << true;
+}
+
+void TestFrmPellamar::enterPressesTheFocusedButtonElseConvert() {
+  QFETCH(FocusOn, focus);
+  QFETCH(bool, converts);
+  const QString folder = FolderOfCards() + "/";
+  if (focus == FocusOn::kDotsByClick) {
+    FileDialogSeam::SetNextFileName("");
+    QTest::mouseClick(btnSource, Qt::LeftButton);
+  }
+  const int tabs = focus == FocusOn::kDotsByTab ? 1 : focus == FocusOn::kFieldByTab ? 2 : 0;
+  for (int i = 0; i < tabs; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  const bool on_dots = QApplication::focusWidget() == btnSource;
+  QCOMPARE(on_dots, focus == FocusOn::kDotsByTab || focus == FocusOn::kDotsByClick);
+  // The default-button frame is where Enter acts.
+  QCOMPARE(btnSource->isDefault(), on_dots);
+  QCOMPARE(btnStart->isDefault(), !on_dots);
+  txtSource->setText(folder);
+  FileDialogSeam::SetNextFileName("");  // for "...": Cancel, which empties the field
+  MessageBoxSeam::AnswerNext();
+
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+
+  QCOMPARE(QFile::exists(folder + "m1.mem"), converts);
+  QCOMPARE(MessageBoxSeam::Answered().size(), converts ? 1u : 0u);
+  QCOMPARE(txtSource->text(), converts ? folder : QString());
 }
 
 void TestFrmPellamar::aCardNotConvertedTurnsTheMessageIntoAWarning() {

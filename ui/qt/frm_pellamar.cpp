@@ -3,9 +3,9 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QScopedValueRollback>
-#include <QShortcut>
 #include <QUrl>
 
 #include "ui/common/form_layout.h"
@@ -82,7 +82,7 @@ QMessageBox::Icon IconFor(int style) {
 
 }  // namespace
 
-frmPellamar::frmPellamar(QWidget* parent) : QWidget(parent, kFrame), fs_(NewPlatformFileSystem()) {
+frmPellamar::frmPellamar(QWidget* parent) : QDialog(parent, kFrame), fs_(NewPlatformFileSystem()) {
   SetUpWindow();
   CreateControls();
   SetUpKeyboard();
@@ -120,12 +120,22 @@ void frmPellamar::SetUpKeyboard() {
   // Tab runs "Convert", "...", the source field; labels take no focus.
   setTabOrder(btnStart, btnSource);
   setTabOrder(btnSource, txtSource);
+  // Enter presses the push button that has the focus, and "Convert" from
+  // anywhere else: QDialog moves the default-button frame to where Enter
+  // will act, and back to "Convert" when the focus leaves the buttons.
+  for (QPushButton* button : {btnSource, static_cast<QPushButton*>(btnStart)}) {
+    button->setAutoDefault(true);
+  }
   btnStart->setDefault(true);
   btnStart->setFocus();
-  // Enter presses "Convert" wherever the focus is, the source field included.
-  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
-    new QShortcut(QKeySequence(key), this, [this] { btnStart->click(); });
+}
+
+void frmPellamar::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Cancel)) {
+    QWidget::keyPressEvent(event);
+    return;
   }
+  QDialog::keyPressEvent(event);
 }
 
 void frmPellamar::ConnectHandlers() {

@@ -3,7 +3,7 @@
 // run to the core, which works the window through WindowOperations.
 #pragma once
 
-#include <QWidget>
+#include <QDialog>
 #include <memory>
 #include <string>
 
@@ -19,7 +19,7 @@ namespace pellamar::ui {
 class ClickableLabel;
 class PictureButton;
 
-class frmPellamar : public QWidget, public WindowOperations {
+class frmPellamar : public QDialog, public WindowOperations {
   Q_OBJECT
 
  public:
@@ -53,6 +53,10 @@ class frmPellamar : public QWidget, public WindowOperations {
   void RepaintNow() override;
   std::string Caption() override;
   void ShowMessageBox(const std::string& text, int style, const std::string& title) override;
+
+ protected:
+  // The keys of a dialog window, but for Esc, which does not close this one.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void SetUpWindow();
