@@ -1,6 +1,9 @@
 // The open and save dialogs: how a filter string and a start folder become
 // a Qt dialog, what the test seam answers, and Qt's own dialog driven for
 // real, with its refusals and prompts.
+#include <fnmatch.h>
+
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -29,15 +32,20 @@ struct SeenDialog {
   QString title;
   QString folder;
   QStringList name_filters;
+  QStringList shown_file_types;  // as the file-type list shows them
   QString name_filter_in_force;
   QString proposed_name;
   QFileDialog::FileMode file_mode = QFileDialog::AnyFile;
 };
 
 SeenDialog Look(QFileDialog* dialog) {
+  QStringList shown;
+  const auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+  for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
   return {dialog->windowTitle(),
           dialog->directory().absolutePath(),
           dialog->nameFilters(),
+          shown,
           dialog->selectedNameFilter(),
           dialog->findChild<QLineEdit*>("fileNameEdit")->text(),
           dialog->fileMode()};
@@ -71,6 +79,7 @@ class TestFileDialog : public QObject {
   void cleanup();
   void nameFiltersFollowTheFilterString_data();
   void nameFiltersFollowTheFilterString();
+  void everyDialogOffersCardsInAnyCaseAndAllFiles();
   void driveLetterFoldersStandForTheHomeFolder_data();
   void driveLetterFoldersStandForTheHomeFolder();
   void argumentsReachTheDialogAndTheFilterIsConverted();
@@ -101,17 +110,15 @@ void TestFileDialog::cleanup() {
 void TestFileDialog::nameFiltersFollowTheFilterString_data() {
   QTest::addColumn<QString>("filter");
   QTest::addColumn<QStringList>("expected");
-  const QStringList cards = {"Bleem Memory Cards (*.mcd)", "All files (*.*)"};
+  const QStringList cards = {"Bleem Memory Cards (*.mcd) (*.[mM][cC][dD])", "All files (*.*) (*)"};
   QTest::newRow("the program's own") << kCardFilter << cards;
   QTest::newRow("a final bar changes nothing") << QString(kCardFilter) + "|" << cards;
-  QTest::newRow("patterns are added") << "Cards|*.mcd" << QStringList{"Cards (*.mcd)"};
-  QTest::newRow("several patterns") << "Cards|*.mcd;*.gme" << QStringList{"Cards (*.mcd *.gme)"};
-  QTest::newRow("own several patterns")
-      << "Cards (*.mcd;*.gme)|*.mcd;*.gme" << QStringList{"Cards (*.mcd *.gme)"};
-  QTest::newRow("other patterns in the description")
-      << "Cards (*.gme)|*.mcd" << QStringList{"Cards (*.gme) (*.mcd)"};
+  QTest::newRow("several patterns")
+      << "Cards|*.mcd;*.gme" << QStringList{"Cards (*.[mM][cC][dD] *.[gG][mM][eE])"};
+  QTest::newRow("digits and brackets stay")
+      << "Slots|slot?1.m[0-9]" << QStringList{"Slots (slot?1.m[0-9])"};
   QTest::newRow("a description without a pattern")
-      << "Cards|*.mcd|Other" << QStringList{"Cards (*.mcd)", "Other ()"};
+      << "Cards|*.mcd|Other" << QStringList{"Cards (*.[mM][cC][dD])", "Other ()"};
   QTest::newRow("empty") << "" << QStringList{};
 }
 
@@ -119,6 +126,27 @@ void TestFileDialog::nameFiltersFollowTheFilterString() {
   QFETCH(QString, filter);
   QFETCH(QStringList, expected);
   QCOMPARE(pellamar::ui::QtNameFilters(filter.toStdString()), expected);
+}
+
+// The names a dialog that matches its patterns as case-sensitive globs
+// (GTK's chooser, the desktop portal) offers under each entry.
+void TestFileDialog::everyDialogOffersCardsInAnyCaseAndAllFiles() {
+  const QStringList names = {"a.mcd", "B.MCD", "c.Mcd", "README", "x.bin"};
+  QList<QStringList> offered;
+  for (const QString& name_filter : pellamar::ui::QtNameFilters(kCardFilter)) {
+    const QString patterns = name_filter.section('(', -1).chopped(1);
+    QStringList matching;
+    for (const QString& name : names) {
+      for (const QString& pattern : patterns.split(' ')) {
+        if (fnmatch(qPrintable(pattern), qPrintable(name), 0) == 0) {
+          matching << name;
+          break;
+        }
+      }
+    }
+    offered << matching;
+  }
+  QCOMPARE(offered, QList<QStringList>({{"a.mcd", "B.MCD", "c.Mcd"}, names}));
 }
 
 void TestFileDialog::driveLetterFoldersStandForTheHomeFolder_data() {
@@ -151,7 +179,7 @@ void TestFileDialog::argumentsReachTheDialogAndTheFilterIsConverted() {
   QCOMPARE(open.owner, &owner_);
   QCOMPARE(open.title, "Pick");
   QCOMPARE(open.folder, home_.path());
-  QCOMPARE(open.name_filters, QStringList({"Cards (*.mcd)", "All (*.*)"}));
+  QCOMPARE(open.name_filters, pellamar::ui::QtNameFilters("Cards|*.mcd|All|*.*"));
 
   FileDialogSeam::SetNextFileName("/cards/b.mem");
   filter = "Cards|*.mcd|All|*.*|";
@@ -192,7 +220,7 @@ void TestFileDialog::qtOpenDialogAcceptsOnlyAnExistingFile() {
   QCOMPARE(chosen, QFile::encodeName(home_.filePath("m1.mcd")).toStdString());
   QCOMPARE(seen.title, "Select a memory card");
   QCOMPARE(seen.folder, home_.path());
-  QCOMPARE(seen.name_filters, QStringList({"Bleem Memory Cards (*.mcd)", "All files (*.*)"}));
+  QCOMPARE(seen.shown_file_types, QStringList({"Bleem Memory Cards (*.mcd)", "All files (*.*)"}));
   QCOMPARE(seen.name_filter_in_force, "Bleem Memory Cards (*.mcd)");
   QCOMPARE(seen.file_mode, QFileDialog::ExistingFile);
   QCOMPARE(refusals.size(), 1);

@@ -335,7 +335,7 @@ void TestFrmPellamar::pickingACardFillsTheSourceField() {
   QCOMPARE(request.owner, window_.get());
   QCOMPARE(request.title, "Select a memory card");
   QCOMPARE(request.folder, QDir::homePath());
-  QCOMPARE(request.name_filters, QStringList({"Bleem Memory Cards (*.mcd)", "All files (*.*)"}));
+  QCOMPARE(request.name_filters, pellamar::ui::QtNameFilters(pellamar::ui::kSourceFilter));
 }
 
 void TestFrmPellamar::convertWithAnEmptyFieldOnlyOpensThePicker_data() {

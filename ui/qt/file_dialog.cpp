@@ -49,16 +49,32 @@ class SaveFileDialog : public QFileDialog {
   }
 };
 
-QString QtNameFilter(const FileTypeFilter& entry) {
-  QString description = QString::fromStdString(entry.description);
-  const QString pattern = QString::fromStdString(entry.pattern);
-  const QString own_ending = "(" + pattern + ")";
-  if (description.endsWith(own_ending)) {
-    description.chop(own_ending.size());
-  } else {
-    description += ' ';
+// `pattern` as every dialog Qt may use applies it: GTK's chooser and the
+// desktop portal match glob patterns case-sensitively, so each letter
+// matches either case, as the run's listing does ("*.mcd" offers B.MCD);
+// "*.*" is every file, one without a dot in its name too. A pattern that
+// brackets characters itself is taken as it is.
+QString AnyCasePattern(const QString& pattern) {
+  if (pattern == "*.*") return "*";
+  if (pattern.contains('[')) return pattern;
+  QString any_case;
+  for (const QChar c : pattern) {
+    if (c.toLower() == c.toUpper()) {
+      any_case += c;
+    } else {
+      any_case += QString('[') + c.toLower() + c.toUpper() + ']';
+    }
   }
-  return description + "(" + QString(pattern).replace(';', ' ') + ")";
+  return any_case;
+}
+
+QString QtNameFilter(const FileTypeFilter& entry) {
+  QStringList patterns;
+  const QString all = QString::fromStdString(entry.pattern);
+  for (const QString& pattern : all.split(';', Qt::SkipEmptyParts)) {
+    patterns << AnyCasePattern(pattern);
+  }
+  return QString::fromStdString(entry.description) + " (" + patterns.join(' ') + ")";
 }
 
 std::unique_ptr<QFileDialog> MakeDialog(const FileDialogRequest& request) {
@@ -66,6 +82,8 @@ std::unique_ptr<QFileDialog> MakeDialog(const FileDialogRequest& request) {
                                             ? std::make_unique<SaveFileDialog>(request.owner)
                                             : std::make_unique<QFileDialog>(request.owner);
   dialog->setOption(QFileDialog::DontUseNativeDialog, Seam().use_qt_dialog);
+  // Qt's own dialog shows each description as the caller wrote it.
+  dialog->setOption(QFileDialog::HideNameFilterDetails);
   dialog->setWindowTitle(request.title);
   dialog->setDirectory(request.folder);
   dialog->setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);

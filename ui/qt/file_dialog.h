@@ -11,8 +11,9 @@ class QWidget;
 namespace pellamar::ui {
 
 // The Qt name filters for a filter string ("description|pattern|..."), in
-// its order: "description (patterns)" with the patterns separated by spaces.
-// A description that already ends in "(pattern)" keeps that ending once.
+// its order: "description (patterns)", the description as written, the
+// patterns separated by spaces and made to match names in any case, "*.*"
+// standing for every file. The dialogs show the description alone.
 QStringList QtNameFilters(const std::string& filter);
 
 // The folder a dialog starts in for `init_dir`. A path with a drive letter
