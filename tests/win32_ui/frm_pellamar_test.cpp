@@ -228,6 +228,43 @@ TEST_F(FrmPellamarTest, EnterInTheSourceFieldPressesConvert) {
   EXPECT_TRUE(desktop_.messages.empty());
 }
 
+TEST_F(FrmPellamarTest, EnterPressesTheFocusedButtonElseConvertWhereTheFrameShows) {
+  folder_.Write("a.mcd", testing::RealCard("m1.mcd"));
+  const std::wstring folder = Widen(folder_.Folder());
+  const auto is_default = [this](const char* name) {
+    return (GetWindowLongPtrW(Control(name), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+  };
+  // "..." clicked with the mouse, cancelled, then Enter; then Tab to "...".
+  for (const bool by_click : {true, false}) {
+    SCOPED_TRACE(by_click ? "clicked" : "by Tab");
+    SetWindowTextW(Control("txtSource"), folder.c_str());
+    if (by_click) {
+      SendMessageW(Control("btnSource"), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+      SendMessageW(Control("btnSource"), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    } else {
+      SetFocus(Control("btnStart"));
+      PressKey(VK_TAB);
+    }
+    Pump();
+    ASSERT_EQ(GetFocus(), Control("btnSource"));
+    EXPECT_TRUE(is_default("btnSource"));
+    EXPECT_FALSE(is_default("btnStart"));
+    const std::size_t dialogs = desktop_.requests.size();
+    PressKey(VK_RETURN);
+    EXPECT_EQ(desktop_.requests.size(), dialogs + 1);
+    EXPECT_TRUE(desktop_.messages.empty());
+  }
+  EXPECT_FALSE(folder_.Exists("a.mem"));
+
+  PressKey(VK_TAB);  // into the field
+  EXPECT_TRUE(is_default("btnStart"));
+  EXPECT_FALSE(is_default("btnSource"));
+  SetWindowTextW(Control("txtSource"), folder.c_str());
+  PressKey(VK_RETURN);
+  ASSERT_EQ(desktop_.messages.size(), 1u);
+  EXPECT_TRUE(folder_.Exists("a.mem"));
+}
+
 TEST_F(FrmPellamarTest, PickingACardFillsTheFieldAndConvertsNothing) {
   folder_.Write("slot1.mcd", testing::RealCard("m1.mcd"));
   const std::wstring path = Widen(folder_.Folder()) + L"slot \u00e9t\u00e9.mcd";

@@ -99,7 +99,23 @@ void frmPellamar::Show(int show_command) {
 }
 
 bool frmPellamar::TranslateDialogKeys(MSG* message) {
-  return hwnd_ != nullptr && IsDialogMessageW(hwnd_, message);
+  if (hwnd_ == nullptr || !IsDialogMessageW(hwnd_, message)) return false;
+  ShowDefaultButton();  // the dialog manager may have moved the frame itself
+  return true;
+}
+
+// Enter presses the push button that has the focus, and "Convert" from
+// anywhere else (DM_GETDEFID): the default-button frame goes where Enter
+// will act, as the dialog manager does in a dialog box.
+void frmPellamar::ShowDefaultButton() {
+  const HWND focus = GetFocus();
+  if (focus != nullptr && !IsChild(hwnd_, focus)) return;
+  const HWND acts = focus == btnSource_ ? btnSource_ : btnStart_;
+  for (HWND button : {btnSource_, btnStart_}) {
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(button, GWL_STYLE)) & BS_TYPEMASK;
+    const DWORD wanted = button == acts ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+    if (style != wanted) SendMessageW(button, BM_SETSTYLE, wanted, TRUE);
+  }
 }
 
 HWND frmPellamar::Control(std::string_view name) const {
@@ -210,6 +226,7 @@ LRESULT frmPellamar::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void frmPellamar::OnCommand(int id, int code) {
+  if (code == BN_SETFOCUS || code == EN_SETFOCUS) ShowDefaultButton();
   if (id == kIdBtnSource && code == BN_CLICKED) btnSource_Click();
   if (id == kIdBtnStart && code == BN_CLICKED) btnStart_Click();
   if (id == kIdLabel2 && code == STN_CLICKED) Label2_Click();
@@ -251,8 +268,11 @@ void frmPellamar::CreateControls() {
   txtSource_ = AddControl(ui::kTxtSource, WC_EDITW, WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL,
                           WS_EX_CLIENTEDGE, kIdTxtSource);
   SendMessageW(txtSource_, EM_SETLIMITTEXT, 0, 0);  // as long as Windows allows
-  btnSource_ = AddControl(ui::kBtnSource, WC_BUTTONW, WS_TABSTOP | BS_PUSHBUTTON, 0, kIdBtnSource);
-  btnStart_ = AddControl(ui::kBtnStart, WC_BUTTONW, WS_TABSTOP | BS_DEFPUSHBUTTON, 0, kIdBtnStart);
+  // BS_NOTIFY: the buttons report when they take the focus.
+  btnSource_ = AddControl(ui::kBtnSource, WC_BUTTONW, WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, 0,
+                          kIdBtnSource);
+  btnStart_ = AddControl(ui::kBtnStart, WC_BUTTONW, WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, 0,
+                         kIdBtnStart);
   Label1_ = AddControl(ui::kLabel1, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel1);
   Label3_ = AddControl(ui::kLabel3, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel3);
   Label2_ = AddControl(ui::kLabel2, WC_STATICW, SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0, kIdLabel2);

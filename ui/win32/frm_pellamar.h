@@ -36,7 +36,8 @@ class frmPellamar : public WindowOperations {
   // Shows the window with the focus on "Convert".
   void Show(int show_command);
   // Gives `message` the dialog keys: Tab and Shift+Tab between "Convert",
-  // "..." and the source field, Space on a button, Enter for "Convert".
+  // "..." and the source field, Space on a button, Enter on the button
+  // that has the focus and for "Convert" elsewhere.
   // True when the message was handled and must not be dispatched.
   bool TranslateDialogKeys(MSG* message);
 
@@ -71,6 +72,7 @@ class frmPellamar : public WindowOperations {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void OnCommand(int id, int code);
+  void ShowDefaultButton();
   LRESULT OnCtlColorStatic(HDC dc, HWND control);
   void OnDrawItem(const DRAWITEMSTRUCT& item);
   void OnActivate(bool active);
