@@ -92,6 +92,24 @@ class MessageBoxWatch : public QObject {
   QList<QPointer<QMessageBox>> answering_;
 };
 
+// Hands each key it is sent to the window that takes the keyboard when the
+// key is delivered (a modal one first), as the window system does with a
+// key typed ahead.
+class TypedAhead : public QObject {
+ protected:
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) {
+      return QObject::event(event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    QKeyEvent copy(key->type(), key->key(), key->modifiers());
+    QWidget* target = QApplication::activeModalWidget();
+    if (target == nullptr) target = QApplication::focusWidget();
+    if (target != nullptr) QApplication::sendEvent(target, &copy);
+    return true;
+  }
+};
+
 // How a test presses "Convert".
 enum class PressBy { kClick, kSpace, kEnter };
 
@@ -120,6 +138,7 @@ class TestFrmPellamar : public QObject {
   void enterPressesTheFocusedButtonElseConvert();
   void aCardNotConvertedTurnsTheMessageIntoAWarning();
   void clicksDuringARunStartNoSecondRun();
+  void keysTypedDuringARunDoNotAnswerItsMessageBox();
   void creditLabelAsksForTheHomePageAndChangesNothing();
   void closingTheWindowEndsTheProgram();
 
@@ -495,6 +514,29 @@ void TestFrmPellamar::clicksDuringARunStartNoSecondRun() {
            QStringList({"1 Processed.", "2 Processed.", "3 Processed."}));
   QCOMPARE(painted.captions.count("1 Processed."), 1);
   QCOMPARE(Label3->text(), kDescription);
+}
+
+void TestFrmPellamar::keysTypedDuringARunDoNotAnswerItsMessageBox() {
+  txtSource->setText(FolderOfCards() + "/");
+  TypedAhead keyboard;
+  // Enter typed while the run works waits in the queue behind it.
+  PaintLog painted(Label3, [&] {
+    if (painted.captions.size() != 1) return;
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+      QCoreApplication::postEvent(&keyboard, new QKeyEvent(type, Qt::Key_Return, {}));
+    }
+  });
+  bool up_when_answered = false;
+  MessageBoxWatch boxes([&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    up_when_answered = box != nullptr && box->isVisible();
+  });
+
+  QTest::mouseClick(btnStart, Qt::LeftButton);
+
+  QCOMPARE(boxes.seen.size(), 1);
+  QCOMPARE(boxes.seen[0].text, "3 Files Processed");
+  QVERIFY(up_when_answered);
 }
 
 void TestFrmPellamar::creditLabelAsksForTheHomePageAndChangesNothing() {

@@ -74,6 +74,25 @@ Label* MakeLabel(const ControlSpec& row, QWidget* parent) {
   return label;
 }
 
+// Swallows every key, click and other input event delivered while it is
+// installed.
+class InputSwallow : public QObject {
+ protected:
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    return dynamic_cast<QInputEvent*>(event) != nullptr;
+  }
+};
+
+// Keys and clicks that arrived while a run kept the thread were meant for
+// the window; none of them may answer the message box about to appear, so
+// whatever is queued is handled now with its input dropped.
+void DropQueuedInput() {
+  InputSwallow swallow;
+  QCoreApplication::instance()->installEventFilter(&swallow);
+  QCoreApplication::processEvents();
+  QCoreApplication::instance()->removeEventFilter(&swallow);
+}
+
 QMessageBox::Icon IconFor(int style) {
   if (style == kStyleWarning) return QMessageBox::Warning;
   if (style == kStyleInformation) return QMessageBox::Information;
@@ -196,6 +215,7 @@ void frmPellamar::RepaintNow() { QCoreApplication::sendPostedEvents(this, QEvent
 std::string frmPellamar::Caption() { return windowTitle().toStdString(); }
 
 void frmPellamar::ShowMessageBox(const std::string& text, int style, const std::string& title) {
+  DropQueuedInput();
   ShowMessage(*this, QString::fromStdString(text), IconFor(style), QString::fromStdString(title));
 }
 
