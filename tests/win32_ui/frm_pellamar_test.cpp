@@ -338,6 +338,29 @@ TEST_F(FrmPellamarTest, KeysTypedDuringARunDoNotAnswerItsMessageBox) {
   EXPECT_FALSE(key_waiting);
 }
 
+TEST_F(FrmPellamarTest, NoHandlerStartsWhileTheDialogOrTheMessageBoxIsUp) {
+  folder_.Write("a.mcd", testing::RealCard("m1.mcd"));
+  // Once while the dialog is up, once while the message box is.
+  const auto click_everything = [this, clicked = false]() mutable {
+    if (std::exchange(clicked, true)) return;
+    SendMessageW(Control("btnStart"), BM_CLICK, 0, 0);
+    SendMessageW(Control("btnSource"), BM_CLICK, 0, 0);
+    ClickLabel("Label2");
+  };
+  desktop_.WhileDialogShows(click_everything);
+  desktop_.WhileMessageShows(click_everything);
+  SetWindowTextW(Control("txtSource"), Widen(folder_.Folder()).c_str());
+
+  Click("btnSource");  // cancelled, which empties the field
+  SetWindowTextW(Control("txtSource"), Widen(folder_.Folder()).c_str());
+  Click("btnStart");
+
+  EXPECT_EQ(desktop_.requests.size(), 1u);
+  ASSERT_EQ(desktop_.messages.size(), 1u);
+  EXPECT_EQ(desktop_.messages[0].text, L"1 Files Processed");
+  EXPECT_TRUE(desktop_.launches.empty());
+}
+
 TEST_F(FrmPellamarTest, CreditLabelOpensTheHomePageThroughTheShellAndChangesNothing) {
   SetWindowTextW(Control("txtSource"), L"C:\\cards\\");
   ClickLabel("Label2");

@@ -151,12 +151,7 @@ void frmPellamar::btnSource_Click() {
   SetWindowTextW(txtSource_, Widen(path).c_str());
 }
 
-void frmPellamar::btnStart_Click() {
-  if (running_) return;
-  running_ = true;
-  pellamar::btnStart_Click(*this, fs_);
-  running_ = false;
-}
+void frmPellamar::btnStart_Click() { pellamar::btnStart_Click(*this, fs_); }
 
 bool frmPellamar::FileHasData(const std::string& path) { return pellamar::FileHasData(fs_, path); }
 
@@ -227,9 +222,20 @@ LRESULT frmPellamar::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 
 void frmPellamar::OnCommand(int id, int code) {
   if (code == BN_SETFOCUS || code == EN_SETFOCUS) ShowDefaultButton();
-  if (id == kIdBtnSource && code == BN_CLICKED) btnSource_Click();
-  if (id == kIdBtnStart && code == BN_CLICKED) btnStart_Click();
-  if (id == kIdLabel2 && code == STN_CLICKED) Label2_Click();
+  if (id == kIdBtnSource && code == BN_CLICKED) RunHandler(&frmPellamar::btnSource_Click);
+  if (id == kIdBtnStart && code == BN_CLICKED) RunHandler(&frmPellamar::btnStart_Click);
+  if (id == kIdLabel2 && code == STN_CLICKED) RunHandler(&frmPellamar::Label2_Click);
+}
+
+// A handler keeps the thread until it ends, but the modal loops of its
+// dialog and message box still deliver messages sent to the window. A click
+// that arrives so is dropped, so that no handler, above all no second run,
+// ever starts inside another.
+void frmPellamar::RunHandler(void (frmPellamar::*handler)()) {
+  if (handler_running_) return;
+  handler_running_ = true;
+  (this->*handler)();
+  handler_running_ = false;
 }
 
 LRESULT frmPellamar::OnCtlColorStatic(HDC dc, HWND control) {

@@ -55,7 +55,7 @@ class frmPellamar : public WindowOperations {
   // Picks a card with the open dialog and puts its path, or "" on cancel,
   // into the source field.
   void btnSource_Click() override;
-  // Runs "Convert" once; ignored while a run is already in progress.
+  // Runs "Convert" once.
   void btnStart_Click();
   bool FileHasData(const std::string& path);
   // Asks the shell to open the home page.
@@ -73,6 +73,8 @@ class frmPellamar : public WindowOperations {
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void OnCommand(int id, int code);
   void ShowDefaultButton();
+  // Runs one click handler to its end; see the definition.
+  void RunHandler(void (frmPellamar::*handler)());
   LRESULT OnCtlColorStatic(HDC dc, HWND control);
   void OnDrawItem(const DRAWITEMSTRUCT& item);
   void OnActivate(bool active);
@@ -110,7 +112,7 @@ class frmPellamar : public WindowOperations {
   HIMAGELIST image1_picture_ = nullptr;
   std::wstring home_page_;
   UINT dpi_ = 0;
-  bool running_ = false;
+  bool handler_running_ = false;
 };
 
 }  // namespace pellamar::win32
