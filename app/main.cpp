@@ -2,11 +2,13 @@
 // window is closed, which ends the program.
 #include <QApplication>
 
+#include "core/file_system.h"
 #include "ui/qt/frm_pellamar.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
-  pellamar::ui::frmPellamar window;
+  const auto fs = pellamar::NewPlatformFileSystem();
+  pellamar::ui::frmPellamar window(pellamar::ui::SystemDesktopCalls(), *fs);
   window.show();
   return app.exec();
 }

@@ -15,13 +15,14 @@
 #include <memory>
 #include <string>
 
+#include "tests/ui/fake_desktop_calls.h"
 #include "tests/ui/modal_steps.h"
 #include "ui/qt/file_dialog.h"
 
+using pellamar::testing::FakeDesktopCalls;
 using pellamar::testing::ModalRescue;
 using pellamar::testing::WhenModal;
 using pellamar::ui::FileDialogRequest;
-using pellamar::ui::FileDialogSeam;
 
 namespace {
 
@@ -91,6 +92,7 @@ class TestFileDialog : public QObject {
   QTemporaryDir home_;
   QWidget owner_;
   std::unique_ptr<ModalRescue> rescue_;
+  pellamar::ui::QtDesktopCalls qt_dialogs_{true};
 };
 
 void TestFileDialog::initTestCase() {
@@ -102,10 +104,7 @@ void TestFileDialog::initTestCase() {
 
 void TestFileDialog::init() { rescue_ = std::make_unique<ModalRescue>(10); }
 
-void TestFileDialog::cleanup() {
-  FileDialogSeam::Reset();
-  QVERIFY2(!rescue_->rescued(), "a dialog was left open");
-}
+void TestFileDialog::cleanup() { QVERIFY2(!rescue_->rescued(), "a dialog was left open"); }
 
 void TestFileDialog::nameFiltersFollowTheFilterString_data() {
   QTest::addColumn<QString>("filter");
@@ -170,22 +169,23 @@ void TestFileDialog::driveLetterFoldersStandForTheHomeFolder() {
 void TestFileDialog::argumentsReachTheDialogAndTheFilterIsConverted() {
   const QByteArray converted("Cards\0*.mcd\0All\0*.*\0", 20);
 
-  FileDialogSeam::SetNextFileName("/cards/a.mcd");
+  FakeDesktopCalls desktop;
+  desktop.ConfirmNextDialog("/cards/a.mcd");
   std::string filter = "Cards|*.mcd|All|*.*";
-  pellamar::ui::OpenDialog(owner_, filter, "Pick", "c:\\");
+  pellamar::ui::OpenDialog(desktop, owner_, filter, "Pick", "c:\\");
   QCOMPARE(QByteArray::fromStdString(filter), converted);
-  FileDialogRequest open = FileDialogSeam::LastAnsweredRequest();
+  FileDialogRequest open = desktop.requests.at(0);
   QVERIFY(!open.save);
   QCOMPARE(open.owner, &owner_);
   QCOMPARE(open.title, "Pick");
   QCOMPARE(open.folder, home_.path());
   QCOMPARE(open.name_filters, pellamar::ui::QtNameFilters("Cards|*.mcd|All|*.*"));
 
-  FileDialogSeam::SetNextFileName("/cards/b.mem");
+  desktop.ConfirmNextDialog("/cards/b.mem");
   filter = "Cards|*.mcd|All|*.*|";
-  pellamar::ui::SaveDialog(owner_, filter, "Keep", "/media", std::string(300, 'n'));
+  pellamar::ui::SaveDialog(desktop, owner_, filter, "Keep", "/media", std::string(300, 'n'));
   QCOMPARE(QByteArray::fromStdString(filter), converted);
-  FileDialogRequest save = FileDialogSeam::LastAnsweredRequest();
+  FileDialogRequest save = desktop.requests.at(1);
   QVERIFY(save.save);
   QCOMPARE(save.title, "Keep");
   QCOMPARE(save.folder, "/media");
@@ -193,16 +193,17 @@ void TestFileDialog::argumentsReachTheDialogAndTheFilterIsConverted() {
 }
 
 void TestFileDialog::queuedAnswersComeBackInOrder() {
-  FileDialogSeam::SetNextFileName("/cards/Kärtchen.mcd");
-  FileDialogSeam::SetNextFileName("");
+  FakeDesktopCalls desktop;
+  desktop.ConfirmNextDialog("/cards/Kärtchen.mcd");
+  desktop.CancelNextDialog();
   std::string filter = kCardFilter;
-  QCOMPARE(pellamar::ui::OpenDialog(owner_, filter, "Pick", "c:\\"), "/cards/Kärtchen.mcd");
+  QCOMPARE(pellamar::ui::OpenDialog(desktop, owner_, filter, "Pick", "c:\\"),
+           "/cards/Kärtchen.mcd");
   filter = kCardFilter;
-  QCOMPARE(pellamar::ui::OpenDialog(owner_, filter, "Pick", "c:\\"), "");
+  QCOMPARE(pellamar::ui::OpenDialog(desktop, owner_, filter, "Pick", "c:\\"), "");
 }
 
 void TestFileDialog::qtOpenDialogAcceptsOnlyAnExistingFile() {
-  FileDialogSeam::UseQtDialog(true);
   SeenDialog seen;
   QStringList refusals;
   bool open_after_refusal = false;
@@ -215,7 +216,7 @@ void TestFileDialog::qtOpenDialogAcceptsOnlyAnExistingFile() {
   });
   std::string filter = kCardFilter;
   const std::string chosen =
-      pellamar::ui::OpenDialog(owner_, filter, "Select a memory card", "c:\\");
+      pellamar::ui::OpenDialog(qt_dialogs_, owner_, filter, "Select a memory card", "c:\\");
 
   QCOMPARE(chosen, QFile::encodeName(home_.filePath("m1.mcd")).toStdString());
   QCOMPARE(seen.title, "Select a memory card");
@@ -229,7 +230,6 @@ void TestFileDialog::qtOpenDialogAcceptsOnlyAnExistingFile() {
 }
 
 void TestFileDialog::qtSaveDialogAsksBeforeCreatingAndBeforeReplacing() {
-  FileDialogSeam::UseQtDialog(true);
   SeenDialog seen;
   QStringList prompts;
   QList<bool> open_after_no;
@@ -245,7 +245,8 @@ void TestFileDialog::qtSaveDialogAsksBeforeCreatingAndBeforeReplacing() {
   std::string filter = kCardFilter;
 
   WhenModal<QFileDialog>(no_then_yes);
-  const std::string created = pellamar::ui::SaveDialog(owner_, filter, "Save", "c:\\", "new.mem");
+  const std::string created =
+      pellamar::ui::SaveDialog(qt_dialogs_, owner_, filter, "Save", "c:\\", "new.mem");
   QCOMPARE(created, QFile::encodeName(home_.filePath("new.mem")).toStdString());
   QCOMPARE(seen.proposed_name, "new.mem");
   QCOMPARE(seen.name_filter_in_force, "Bleem Memory Cards (*.mcd)");
@@ -253,7 +254,8 @@ void TestFileDialog::qtSaveDialogAsksBeforeCreatingAndBeforeReplacing() {
 
   filter = kCardFilter;
   WhenModal<QFileDialog>(no_then_yes);
-  const std::string replaced = pellamar::ui::SaveDialog(owner_, filter, "Save", "c:\\", "m1.mcd");
+  const std::string replaced =
+      pellamar::ui::SaveDialog(qt_dialogs_, owner_, filter, "Save", "c:\\", "m1.mcd");
   QCOMPARE(replaced, QFile::encodeName(home_.filePath("m1.mcd")).toStdString());
 
   QCOMPARE(open_after_no, QList<bool>({true, true}));

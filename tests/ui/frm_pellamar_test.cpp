@@ -16,20 +16,18 @@
 #include <memory>
 
 #include "core/batch_run.h"
+#include "core/file_system.h"
+#include "tests/ui/fake_desktop_calls.h"
 #include "tests/ui/modal_steps.h"
 #include "ui/common/form_layout.h"
 #include "ui/qt/controls.h"
 #include "ui/qt/file_dialog.h"
 #include "ui/qt/frm_pellamar.h"
-#include "ui/qt/message_box.h"
-#include "ui/qt/url_launch.h"
 
+using pellamar::testing::FakeDesktopCalls;
 using pellamar::testing::ModalRescue;
-using pellamar::ui::FileDialogSeam;
-using pellamar::ui::MessageBoxSeam;
-using pellamar::ui::MessageRecord;
+using pellamar::testing::SeenMessage;
 using pellamar::ui::PictureButton;
-using pellamar::ui::UrlLaunchSeam;
 
 namespace {
 
@@ -69,7 +67,7 @@ class MessageBoxWatch : public QObject {
     connect(&timer_, &QTimer::timeout, this, &MessageBoxWatch::Poll);
     timer_.start(10);
   }
-  QList<MessageRecord> seen;
+  QList<SeenMessage> seen;
   QList<Qt::WindowModality> modality;
   QList<QWidget*> owners;
 
@@ -78,7 +76,7 @@ class MessageBoxWatch : public QObject {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (box == nullptr || !box->isVisible() || answering_.contains(box)) return;
     answering_.append(box);
-    seen.append({box->text(), box->icon(), box->windowTitle()});
+    seen.append({box->parentWidget(), box->text(), box->icon(), box->windowTitle()});
     modality.append(box->windowModality());
     owners.append(box->parentWidget());
     QTimer::singleShot(0, box, [this, box] {
@@ -149,6 +147,8 @@ class TestFrmPellamar : public QObject {
 
   QTemporaryDir home_;
   std::unique_ptr<QTemporaryDir> folder_;
+  std::unique_ptr<pellamar::FileSystem> fs_ = pellamar::NewPlatformFileSystem();
+  std::unique_ptr<FakeDesktopCalls> desktop_;
   std::unique_ptr<pellamar::ui::frmPellamar> window_;
   std::unique_ptr<ModalRescue> rescue_;
   QLineEdit* txtSource = nullptr;
@@ -175,7 +175,8 @@ static T* Find(QWidget* window, const char* name) {
 void TestFrmPellamar::init() {
   rescue_ = std::make_unique<ModalRescue>(10);
   folder_ = std::make_unique<QTemporaryDir>(home_.filePath("cards-XXXXXX"));
-  window_ = std::make_unique<pellamar::ui::frmPellamar>();
+  desktop_ = std::make_unique<FakeDesktopCalls>();
+  window_ = std::make_unique<pellamar::ui::frmPellamar>(*desktop_, *fs_);
   txtSource = Find<QLineEdit>(window_.get(), "txtSource");
   btnSource = Find<QPushButton>(window_.get(), "btnSource");
   btnStart = Find<PictureButton>(window_.get(), "btnStart");
@@ -190,9 +191,7 @@ void TestFrmPellamar::init() {
 
 void TestFrmPellamar::cleanup() {
   window_.reset();
-  FileDialogSeam::Reset();
-  MessageBoxSeam::Reset();
-  UrlLaunchSeam::Reset();
+  desktop_.reset();
   QVERIFY2(!rescue_->rescued(), "a dialog or message box was left open");
 }
 
@@ -341,15 +340,15 @@ void TestFrmPellamar::pickingACardFillsTheSourceField() {
   QFETCH(QString, before);
   QFETCH(QString, answer);
   txtSource->setText(before);
-  FileDialogSeam::SetNextFileName(answer);
-  MessageBoxSeam::AnswerNext();  // a message would be recorded, not shown
+  desktop_->ConfirmNextDialog(answer);
 
   QTest::mouseClick(btnSource, Qt::LeftButton);
 
   QCOMPARE(txtSource->text(), answer);
   QCOMPARE(Label3->text(), kDescription);
-  QVERIFY(MessageBoxSeam::Answered().empty());
-  const pellamar::ui::FileDialogRequest request = FileDialogSeam::LastAnsweredRequest();
+  QVERIFY(desktop_->messages.empty());
+  QCOMPARE(desktop_->requests.size(), 1u);
+  const pellamar::ui::FileDialogRequest request = desktop_->requests[0];
   QVERIFY(!request.save);
   QCOMPARE(request.owner, window_.get());
   QCOMPARE(request.title, "Select a memory card");
@@ -367,17 +366,17 @@ void TestFrmPellamar::convertWithAnEmptyFieldOnlyOpensThePicker_data() {
 void TestFrmPellamar::convertWithAnEmptyFieldOnlyOpensThePicker() {
   QFETCH(PressBy, how);
   const QString folder = FolderOfCards();
-  FileDialogSeam::SetNextFileName("");
-  MessageBoxSeam::AnswerNext();
+  desktop_->CancelNextDialog();
   PaintLog painted(Label3);
 
   PressConvert(how);
 
-  QCOMPARE(FileDialogSeam::LastAnsweredRequest().title, "Select a memory card");
+  QCOMPARE(desktop_->requests.size(), 1u);
+  QCOMPARE(desktop_->requests[0].title, "Select a memory card");
   QVERIFY(txtSource->text().isEmpty());
   QCOMPARE(Label3->text(), kDescription);
   QVERIFY(painted.captions.isEmpty());
-  QVERIFY(MessageBoxSeam::Answered().empty());
+  QVERIFY(desktop_->messages.empty());
   QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name), kCards);
 }
 
@@ -386,14 +385,15 @@ void TestFrmPellamar::convertPaintsEachCountThenReportsTheTotal() {
   txtSource->setText(folder + "/m1.mcd");
   PaintLog painted(Label3);
   QString label_while_up;
-  MessageBoxSeam::AnswerNext([&] { label_while_up = Label3->text(); });
+  desktop_->AnswerNextMessage([&] { label_while_up = Label3->text(); });
 
   QTest::mouseClick(btnStart, Qt::LeftButton);
 
   QCOMPARE(painted.captions, QStringList({"1 Processed.", "2 Processed.", "3 Processed."}));
   QCOMPARE(label_while_up, "3 Processed.");
-  QCOMPARE(MessageBoxSeam::Answered().size(), 1u);
-  const MessageRecord message = MessageBoxSeam::Answered()[0];
+  QCOMPARE(desktop_->messages.size(), 1u);
+  const SeenMessage message = desktop_->messages[0];
+  QCOMPARE(message.owner, window_.get());
   QCOMPARE(message.text, "3 Files Processed");
   QCOMPARE(message.icon, QMessageBox::Information);
   QCOMPARE(message.title, kCaption);
@@ -406,14 +406,14 @@ void TestFrmPellamar::convertPaintsEachCountThenReportsTheTotal() {
 
 void TestFrmPellamar::enterInTheSourceFieldConverts() {
   const QString folder = FolderOfCards();
-  MessageBoxSeam::AnswerNext();
+  desktop_->AnswerNextMessage();
   txtSource->setFocus();
   QTest::keyClicks(txtSource, folder + "/");
 
   QTest::keyClick(txtSource, Qt::Key_Return);
 
-  QCOMPARE(MessageBoxSeam::Answered().size(), 1u);
-  QCOMPARE(MessageBoxSeam::Answered()[0].text, "3 Files Processed");
+  QCOMPARE(desktop_->messages.size(), 1u);
+  QCOMPARE(desktop_->messages[0].text, "3 Files Processed");
   QVERIFY(QFile::exists(folder + "/m1.mem"));
   QCOMPARE(txtSource->text(), folder + "/");
 }
@@ -435,7 +435,7 @@ void TestFrmPellamar::enterPressesTheFocusedButtonElseConvert() {
   QFETCH(bool, converts);
   const QString folder = FolderOfCards() + "/";
   if (focus == FocusOn::kDotsByClick) {
-    FileDialogSeam::SetNextFileName("");
+    desktop_->CancelNextDialog();
     QTest::mouseClick(btnSource, Qt::LeftButton);
   }
   const int tabs = focus == FocusOn::kDotsByTab ? 1 : focus == FocusOn::kFieldByTab ? 2 : 0;
@@ -446,13 +446,13 @@ void TestFrmPellamar::enterPressesTheFocusedButtonElseConvert() {
   QCOMPARE(btnSource->isDefault(), on_dots);
   QCOMPARE(btnStart->isDefault(), !on_dots);
   txtSource->setText(folder);
-  FileDialogSeam::SetNextFileName("");  // for "...": Cancel, which empties the field
-  MessageBoxSeam::AnswerNext();
+  desktop_->CancelNextDialog();  // for "...": Cancel, which empties the field
+  desktop_->AnswerNextMessage();
 
   QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
 
   QCOMPARE(QFile::exists(folder + "m1.mem"), converts);
-  QCOMPARE(MessageBoxSeam::Answered().size(), converts ? 1u : 0u);
+  QCOMPARE(desktop_->messages.size(), converts ? 1u : 0u);
   QCOMPARE(txtSource->text(), converts ? folder : QString());
 }
 
@@ -464,12 +464,12 @@ void TestFrmPellamar::aCardNotConvertedTurnsTheMessageIntoAWarning() {
   locked.close();
   QVERIFY(locked.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
   txtSource->setText(folder + "/");
-  MessageBoxSeam::AnswerNext();
+  desktop_->AnswerNextMessage();
 
   QTest::mouseClick(btnStart, Qt::LeftButton);
 
-  QCOMPARE(MessageBoxSeam::Answered().size(), 1u);
-  const MessageRecord message = MessageBoxSeam::Answered()[0];
+  QCOMPARE(desktop_->messages.size(), 1u);
+  const SeenMessage message = desktop_->messages[0];
   QCOMPARE(message.icon, QMessageBox::Warning);
   QCOMPARE(message.title, kCaption);
   QVERIFY2(message.text.startsWith("2 Files Processed\n"), qPrintable(message.text));
@@ -540,21 +540,19 @@ void TestFrmPellamar::keysTypedDuringARunDoNotAnswerItsMessageBox() {
 }
 
 void TestFrmPellamar::creditLabelAsksForTheHomePageAndChangesNothing() {
-  UrlLaunchSeam::RecordInsteadOfOpening(true);
-  MessageBoxSeam::AnswerNext();
   txtSource->setText("/cards/a.mcd");
   const QImage before = window_->grab().toImage();
 
   QTest::mousePress(Label2, Qt::LeftButton);
   QTest::mouseRelease(Label2, Qt::LeftButton, {}, QPoint(-4, -4));  // released elsewhere
-  QVERIFY(UrlLaunchSeam::Requested().isEmpty());
+  QVERIFY(desktop_->launches.isEmpty());
   QTest::mouseClick(Label2, Qt::LeftButton);
 
-  QCOMPARE(UrlLaunchSeam::Requested(),
+  QCOMPARE(desktop_->launches,
            QList<QUrl>{QUrl(QString::fromUtf8(pellamar::ui::HomePage().data()))});
   QCOMPARE(window_->grab().toImage(), before);
   QCOMPARE(QApplication::focusWidget(), btnStart);
-  QVERIFY(MessageBoxSeam::Answered().empty());
+  QVERIFY(desktop_->messages.empty());
 }
 
 void TestFrmPellamar::closingTheWindowEndsTheProgram() {

@@ -1,12 +1,13 @@
-// The main window's open and save dialogs, on QFileDialog: the platform's
-// native dialog where there is one, Qt's own otherwise.
+// The main window's open and save dialogs: one request per call, filled
+// from the caller's arguments and shown through DesktopCalls, and the path
+// the user confirmed, or "".
 #pragma once
 
 #include <QString>
 #include <QStringList>
 #include <string>
 
-class QWidget;
+#include "ui/qt/desktop_calls.h"
 
 namespace pellamar::ui {
 
@@ -21,40 +22,18 @@ QStringList QtNameFilters(const std::string& filter);
 // home folder; any other path is taken as it is.
 QString LocalFolderFor(const std::string& init_dir);
 
-// Asks the user for an existing file with a dialog modal to `Form1`, titled
+// Asks the user, through `desktop`, for an existing file with a dialog modal to `Form1`, titled
 // `Title`, showing `InitDir` and the file types of `Filter`, the first in
 // force. `Filter` is converted in place as ConvertFilterString does.
 // Returns the chosen file's full path, or "" when the user cancels.
-std::string OpenDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
-                       const std::string& InitDir);
+std::string OpenDialog(DesktopCalls& desktop, QWidget& Form1, std::string& Filter,
+                       const std::string& Title, const std::string& InitDir);
 
 // The same for a file to write, proposing `DefaultFilename` (its first 254
 // characters). The dialog asks before it accepts a file that exists (to
 // replace it) and one that does not (to create it), and stays open on No.
-std::string SaveDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
-                       const std::string& InitDir, const std::string& DefaultFilename);
-
-// What a dialog was asked to show.
-struct FileDialogRequest {
-  bool save = false;
-  QWidget* owner = nullptr;
-  QString title;
-  QString folder;
-  QStringList name_filters;  // the first one in force
-  QString file_name;         // proposed; save dialogs only
-};
-
-// Test seam. Answers queued here are given instead of showing a dialog.
-class FileDialogSeam {
- public:
-  // The next dialog returns `path` without being shown; "" stands for Cancel.
-  static void SetNextFileName(const QString& path);
-  // The request of the dialog answered last from the queue.
-  static FileDialogRequest LastAnsweredRequest();
-  // Shows Qt's own dialog even where the platform has a native one.
-  static void UseQtDialog(bool on);
-  // Forgets queued answers and the last request, and uses native dialogs again.
-  static void Reset();
-};
+std::string SaveDialog(DesktopCalls& desktop, QWidget& Form1, std::string& Filter,
+                       const std::string& Title, const std::string& InitDir,
+                       const std::string& DefaultFilename);
 
 }  // namespace pellamar::ui

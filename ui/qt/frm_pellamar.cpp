@@ -11,8 +11,6 @@
 #include "ui/common/form_layout.h"
 #include "ui/qt/controls.h"
 #include "ui/qt/file_dialog.h"
-#include "ui/qt/message_box.h"
-#include "ui/qt/url_launch.h"
 
 namespace pellamar::ui {
 namespace {
@@ -101,7 +99,8 @@ QMessageBox::Icon IconFor(int style) {
 
 }  // namespace
 
-frmPellamar::frmPellamar(QWidget* parent) : QDialog(parent, kFrame), fs_(NewPlatformFileSystem()) {
+frmPellamar::frmPellamar(DesktopCalls& desktop, FileSystem& fs, QWidget* parent)
+    : QDialog(parent, kFrame), desktop_(desktop), fs_(fs) {
   SetUpWindow();
   CreateControls();
   SetUpKeyboard();
@@ -179,12 +178,12 @@ void frmPellamar::RunHandler(void (frmPellamar::*handler)()) {
 std::string frmPellamar::SaveDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
                                     const std::string& InitDir,
                                     const std::string& DefaultFilename) {
-  return ui::SaveDialog(Form1, Filter, Title, InitDir, DefaultFilename);
+  return ui::SaveDialog(desktop_, Form1, Filter, Title, InitDir, DefaultFilename);
 }
 
 std::string frmPellamar::OpenDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
                                     const std::string& InitDir) {
-  return ui::OpenDialog(Form1, Filter, Title, InitDir);
+  return ui::OpenDialog(desktop_, Form1, Filter, Title, InitDir);
 }
 
 void frmPellamar::btnSource_Click() {
@@ -195,11 +194,11 @@ void frmPellamar::btnSource_Click() {
   txtSource->setText(QFile::decodeName(QByteArray::fromStdString(card)));
 }
 
-void frmPellamar::btnStart_Click() { pellamar::btnStart_Click(*this, *fs_); }
+void frmPellamar::btnStart_Click() { pellamar::btnStart_Click(*this, fs_); }
 
-bool frmPellamar::FileHasData(const std::string& path) { return pellamar::FileHasData(*fs_, path); }
+bool frmPellamar::FileHasData(const std::string& path) { return pellamar::FileHasData(fs_, path); }
 
-void frmPellamar::Label2_Click() { OpenUrl(QUrl(ToQString(HomePage()))); }
+void frmPellamar::Label2_Click() { desktop_.OpenUrl(QUrl(ToQString(HomePage()))); }
 
 std::string frmPellamar::SourceText() { return QFile::encodeName(txtSource->text()).toStdString(); }
 
@@ -216,7 +215,8 @@ std::string frmPellamar::Caption() { return windowTitle().toStdString(); }
 
 void frmPellamar::ShowMessageBox(const std::string& text, int style, const std::string& title) {
   DropQueuedInput();
-  ShowMessage(*this, QString::fromStdString(text), IconFor(style), QString::fromStdString(title));
+  desktop_.ShowMessage(*this, QString::fromStdString(text), IconFor(style),
+                       QString::fromStdString(title));
 }
 
 }  // namespace pellamar::ui

@@ -1,14 +1,15 @@
 // The program's one window: a source field with its "..." button, the
 // "Convert" button, three labels and a picture. "Convert" hands the batch
-// run to the core, which works the window through WindowOperations.
+// run to the core, which works the window through WindowOperations;
+// dialogs, message boxes and the browser are reached through DesktopCalls.
 #pragma once
 
 #include <QDialog>
-#include <memory>
 #include <string>
 
 #include "core/batch_run.h"
 #include "core/file_system.h"
+#include "ui/qt/desktop_calls.h"
 
 class QLabel;
 class QLineEdit;
@@ -25,10 +26,11 @@ class frmPellamar : public QDialog, public WindowOperations {
  public:
   // Creates the window with its controls in their initial state: the source
   // field empty, the description in Label3, the focus on "Convert".
-  explicit frmPellamar(QWidget* parent = nullptr);
+  frmPellamar(DesktopCalls& desktop, FileSystem& fs, QWidget* parent = nullptr);
   ~frmPellamar() override;
 
-  // See OpenDialog and SaveDialog in ui/qt/file_dialog.h.
+  // See OpenDialog and SaveDialog in ui/qt/file_dialog.h; they are shown
+  // through the window's DesktopCalls.
   std::string SaveDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
                          const std::string& InitDir, const std::string& DefaultFilename);
   std::string OpenDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
@@ -74,7 +76,8 @@ class frmPellamar : public QDialog, public WindowOperations {
   ClickableLabel* Label2 = nullptr;
   QLabel* Image1 = nullptr;
 
-  std::unique_ptr<FileSystem> fs_;
+  DesktopCalls& desktop_;
+  FileSystem& fs_;
   bool handler_running_ = false;
 };
 
