@@ -135,9 +135,13 @@ void frmPellamar::CreateControls() {
 }
 
 void frmPellamar::SetUpKeyboard() {
-  // Tab runs "Convert", "...", the source field; labels take no focus.
-  setTabOrder(btnStart, btnSource);
-  setTabOrder(btnSource, txtSource);
+  // Tab visits the controls in the order of the control table's tab
+  // indexes: "Convert", "...", the source field; labels take no focus.
+  const auto order = InTabOrder();
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    setTabOrder(findChild<QWidget*>(ToQString(order[i - 1]->name)),
+                findChild<QWidget*>(ToQString(order[i]->name)));
+  }
   // Enter presses the push button that has the focus, and "Convert" from
   // anywhere else: QDialog moves the default-button frame to where Enter
   // will act, and back to "Convert" when the focus leaves the buttons.

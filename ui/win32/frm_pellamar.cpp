@@ -1,8 +1,6 @@
 #include "ui/win32/frm_pellamar.h"
 
-#include <algorithm>
 #include <array>
-#include <climits>
 #include <utility>
 
 #include "core/wide_text.h"
@@ -95,7 +93,7 @@ bool frmPellamar::Create(HINSTANCE instance) {
 void frmPellamar::Show(int show_command) {
   ShowWindow(hwnd_, show_command);
   UpdateWindow(hwnd_);
-  SetFocus(btnStart_);
+  SetFocus(btnStart);
 }
 
 bool frmPellamar::TranslateDialogKeys(MSG* message) {
@@ -110,8 +108,8 @@ bool frmPellamar::TranslateDialogKeys(MSG* message) {
 void frmPellamar::ShowDefaultButton() {
   const HWND focus = GetFocus();
   if (focus != nullptr && !IsChild(hwnd_, focus)) return;
-  const HWND acts = focus == btnSource_ ? btnSource_ : btnStart_;
-  for (HWND button : {btnSource_, btnStart_}) {
+  const HWND acts = focus == btnSource ? btnSource : btnStart;
+  for (HWND button : {btnSource, btnStart}) {
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(button, GWL_STYLE)) & BS_TYPEMASK;
     const DWORD wanted = button == acts ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
     if (style != wanted) SendMessageW(button, BM_SETSTYLE, wanted, TRUE);
@@ -120,13 +118,13 @@ void frmPellamar::ShowDefaultButton() {
 
 HWND frmPellamar::Control(std::string_view name) const {
   const std::array<std::pair<const ui::ControlSpec*, HWND>, 7> controls{{
-      {&ui::kTxtSource, txtSource_},
-      {&ui::kBtnSource, btnSource_},
-      {&ui::kBtnStart, btnStart_},
-      {&ui::kLabel1, Label1_},
-      {&ui::kLabel3, Label3_},
-      {&ui::kLabel2, Label2_},
-      {&ui::kImage1, Image1_},
+      {&ui::kTxtSource, txtSource},
+      {&ui::kBtnSource, btnSource},
+      {&ui::kBtnStart, btnStart},
+      {&ui::kLabel1, Label1},
+      {&ui::kLabel3, Label3},
+      {&ui::kLabel2, Label2},
+      {&ui::kImage1, Image1},
   }};
   for (const auto& [layout, control] : controls) {
     if (layout->name == name) return control;
@@ -148,7 +146,7 @@ std::string frmPellamar::OpenDialog(HWND Form1, std::string& Filter, const std::
 void frmPellamar::btnSource_Click() {
   std::string filter = ui::kSourceFilter;
   const std::string path = OpenDialog(hwnd_, filter, ui::kPickCardTitle, ui::kPickCardInitialDir);
-  SetWindowTextW(txtSource_, Widen(path).c_str());
+  SetWindowTextW(txtSource, Widen(path).c_str());
 }
 
 void frmPellamar::btnStart_Click() { pellamar::btnStart_Click(*this, fs_); }
@@ -159,10 +157,10 @@ void frmPellamar::Label2_Click() {
   desktop_.ShellOpen(nullptr, nullptr, home_page_.c_str(), nullptr, kShellDirectory, SW_SHOWNORMAL);
 }
 
-std::string frmPellamar::SourceText() { return Narrow(WindowText(txtSource_)); }
+std::string frmPellamar::SourceText() { return Narrow(WindowText(txtSource)); }
 
 void frmPellamar::SetLabel3Caption(const std::string& caption) {
-  SetWindowTextW(Label3_, Widen(caption).c_str());
+  SetWindowTextW(Label3, Widen(caption).c_str());
 }
 
 void frmPellamar::RepaintNow() {
@@ -239,7 +237,7 @@ void frmPellamar::RunHandler(void (frmPellamar::*handler)()) {
 }
 
 LRESULT frmPellamar::OnCtlColorStatic(HDC dc, HWND control) {
-  if (control != Label2_) {
+  if (control != Label2) {
     return DefWindowProcW(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
                           reinterpret_cast<LPARAM>(control));
   }
@@ -249,7 +247,7 @@ LRESULT frmPellamar::OnCtlColorStatic(HDC dc, HWND control) {
 }
 
 void frmPellamar::OnDrawItem(const DRAWITEMSTRUCT& item) {
-  if (item.hwndItem != Image1_) return;
+  if (item.hwndItem != Image1) return;
   FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
   if (image1_picture_ == nullptr) return;
   ImageList_Draw(image1_picture_, 0, item.hDC, item.rcItem.left, item.rcItem.top, ILD_NORMAL);
@@ -261,7 +259,7 @@ void frmPellamar::OnActivate(bool active) {
     if (focus != nullptr && IsChild(hwnd_, focus)) focus_ = focus;
     return;
   }
-  SetFocus(focus_ != nullptr ? focus_ : btnStart_);
+  SetFocus(focus_ != nullptr ? focus_ : btnStart);
 }
 
 void frmPellamar::OnDpiChanged(UINT dpi, const RECT& suggested) {
@@ -271,18 +269,18 @@ void frmPellamar::OnDpiChanged(UINT dpi, const RECT& suggested) {
 }
 
 void frmPellamar::CreateControls() {
-  txtSource_ = AddControl(ui::kTxtSource, WC_EDITW, WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL,
-                          WS_EX_CLIENTEDGE, kIdTxtSource);
-  SendMessageW(txtSource_, EM_SETLIMITTEXT, 0, 0);  // as long as Windows allows
+  txtSource = AddControl(ui::kTxtSource, WC_EDITW, WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL,
+                         WS_EX_CLIENTEDGE, kIdTxtSource);
+  SendMessageW(txtSource, EM_SETLIMITTEXT, 0, 0);  // as long as Windows allows
   // BS_NOTIFY: the buttons report when they take the focus.
-  btnSource_ = AddControl(ui::kBtnSource, WC_BUTTONW, WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, 0,
-                          kIdBtnSource);
-  btnStart_ = AddControl(ui::kBtnStart, WC_BUTTONW, WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, 0,
-                         kIdBtnStart);
-  Label1_ = AddControl(ui::kLabel1, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel1);
-  Label3_ = AddControl(ui::kLabel3, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel3);
-  Label2_ = AddControl(ui::kLabel2, WC_STATICW, SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0, kIdLabel2);
-  Image1_ = AddControl(ui::kImage1, WC_STATICW, SS_OWNERDRAW, 0, kIdImage1);
+  btnSource = AddControl(ui::kBtnSource, WC_BUTTONW, WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, 0,
+                         kIdBtnSource);
+  btnStart = AddControl(ui::kBtnStart, WC_BUTTONW, WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, 0,
+                        kIdBtnStart);
+  Label1 = AddControl(ui::kLabel1, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel1);
+  Label3 = AddControl(ui::kLabel3, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel3);
+  Label2 = AddControl(ui::kLabel2, WC_STATICW, SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0, kIdLabel2);
+  Image1 = AddControl(ui::kImage1, WC_STATICW, SS_OWNERDRAW, 0, kIdImage1);
 }
 
 HWND frmPellamar::AddControl(const ui::ControlSpec& layout, const wchar_t* window_class,
@@ -293,18 +291,9 @@ HWND frmPellamar::AddControl(const ui::ControlSpec& layout, const wchar_t* windo
 }
 
 // Tab and Shift+Tab follow the order of the children, so the children are
-// ordered by their tab index; the picture, which takes no focus, goes last.
+// put in the order of the control table's tab indexes.
 void frmPellamar::OrderForTabbing() {
-  std::array<const ui::ControlSpec*, ui::kControls.size()> order;
-  std::transform(ui::kControls.begin(), ui::kControls.end(), order.begin(),
-                 [](const ui::ControlSpec& layout) { return &layout; });
-  std::stable_sort(order.begin(), order.end(), [](const auto* a, const auto* b) {
-    const auto rank = [](const ui::ControlSpec* layout) {
-      return layout->tab_index == ui::kNoFocus ? INT_MAX : layout->tab_index;
-    };
-    return rank(a) < rank(b);
-  });
-  for (const ui::ControlSpec* layout : order) {
+  for (const ui::ControlSpec* layout : ui::InTabOrder()) {
     SetWindowPos(Control(layout->name), HWND_BOTTOM, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
@@ -319,7 +308,7 @@ void frmPellamar::AddToolTip() {
   tool.cbSize = sizeof(tool);
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = hwnd_;
-  tool.uId = reinterpret_cast<UINT_PTR>(Label2_);
+  tool.uId = reinterpret_cast<UINT_PTR>(Label2);
   tool.lpszText = home_page_.data();
   SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
@@ -360,10 +349,10 @@ void frmPellamar::ApplyFonts(UINT dpi) {
   const HFONT credit_font = NewFont(Widen(ui::kCreditFontFace).c_str(),
                                     -MulDiv(credit_points_100, static_cast<int>(dpi), 7200),
                                     ui::kCreditFontWeight, true, ANSI_CHARSET);
-  for (HWND control : {txtSource_, btnSource_, btnStart_, Label1_, Label3_}) {
+  for (HWND control : {txtSource, btnSource, btnStart, Label1, Label3}) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(dialog_font), FALSE);
   }
-  SendMessageW(Label2_, WM_SETFONT, reinterpret_cast<WPARAM>(credit_font), FALSE);
+  SendMessageW(Label2, WM_SETFONT, reinterpret_cast<WPARAM>(credit_font), FALSE);
   if (dialog_font_ != nullptr) DeleteObject(dialog_font_);
   if (credit_font_ != nullptr) DeleteObject(credit_font_);
   dialog_font_ = dialog_font;
@@ -380,12 +369,12 @@ void frmPellamar::ApplyPictures(UINT dpi) {
   BUTTON_IMAGELIST picture{};
   picture.himl = convert;
   picture.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
-  SendMessageW(btnStart_, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&picture));
+  SendMessageW(btnStart, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&picture));
   if (convert_picture_ != nullptr) ImageList_Destroy(convert_picture_);
   if (image1_picture_ != nullptr) ImageList_Destroy(image1_picture_);
   convert_picture_ = convert;
   image1_picture_ = image1;
-  InvalidateRect(Image1_, nullptr, TRUE);
+  InvalidateRect(Image1, nullptr, TRUE);
 }
 
 void frmPellamar::FreeResources() {

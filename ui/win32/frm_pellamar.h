@@ -97,13 +97,13 @@ class frmPellamar : public WindowOperations {
   FileSystem& fs_;
   HINSTANCE instance_ = nullptr;
   HWND hwnd_ = nullptr;
-  HWND txtSource_ = nullptr;
-  HWND btnSource_ = nullptr;
-  HWND btnStart_ = nullptr;
-  HWND Label1_ = nullptr;
-  HWND Label3_ = nullptr;
-  HWND Label2_ = nullptr;
-  HWND Image1_ = nullptr;
+  HWND txtSource = nullptr;
+  HWND btnSource = nullptr;
+  HWND btnStart = nullptr;
+  HWND Label1 = nullptr;
+  HWND Label3 = nullptr;
+  HWND Label2 = nullptr;
+  HWND Image1 = nullptr;
   HWND tooltip_ = nullptr;
   HWND focus_ = nullptr;  // the control that had the focus when the window was deactivated
   HFONT dialog_font_ = nullptr;
