@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -138,6 +139,8 @@ class TestFrmPellamar : public QObject {
   void clicksDuringARunStartNoSecondRun();
   void keysTypedDuringARunDoNotAnswerItsMessageBox();
   void creditLabelAsksForTheHomePageAndChangesNothing();
+  void dropPutsTheFirstLocalItemIntoTheField_data();
+  void dropPutsTheFirstLocalItemIntoTheField();
   void closingTheWindowEndsTheProgram();
 
  private:
@@ -553,6 +556,44 @@ void TestFrmPellamar::creditLabelAsksForTheHomePageAndChangesNothing() {
   QCOMPARE(window_->grab().toImage(), before);
   QCOMPARE(QApplication::focusWidget(), btnStart);
   QVERIFY(desktop_->messages.empty());
+}
+
+void TestFrmPellamar::dropPutsTheFirstLocalItemIntoTheField_data() {
+  // Items are names in the folder of cards ("" for the folder itself) or
+  // whole addresses; `field` is what the field then holds, the folder's
+  // path standing first, or null when the drop is refused.
+  QTest::addColumn<QStringList>("items");
+  QTest::addColumn<QString>("field");
+  QTest::newRow("a card") << QStringList{"m1.mcd"} << "/m1.mcd";
+  QTest::newRow("a folder, with its separator") << QStringList{""} << "/";
+  QTest::newRow("several: the first") << QStringList{"blank.mcd", "m1.mcd"} << "/blank.mcd";
+  QTest::newRow("a web address") << QStringList{"https://example.org/a.mcd"} << QString();
+  QTest::newRow("another machine's file") << QStringList{"file://server/a.mcd"} << QString();
+}
+
+void TestFrmPellamar::dropPutsTheFirstLocalItemIntoTheField() {
+  QFETCH(QStringList, items);
+  QFETCH(QString, field);
+  const QString folder = FolderOfCards();
+  QList<QUrl> urls;
+  for (const QString& item : items) {
+    urls << (item.contains(':') ? QUrl(item) : QUrl::fromLocalFile(folder + "/" + item));
+  }
+  QMimeData data;
+  data.setUrls(urls);
+  txtSource->setText("/old/x.mcd");
+  const QPoint on_field = txtSource->geometry().center();
+
+  QDragEnterEvent enter(on_field, Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(window_.get(), &enter);
+  QCOMPARE(enter.isAccepted(), !field.isNull());
+  QDropEvent drop(on_field, Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(window_.get(), &drop);
+
+  QCOMPARE(txtSource->text(), field.isNull() ? "/old/x.mcd" : QDir::cleanPath(folder) + field);
+  QVERIFY(!QFile::exists(folder + "/m1.mem"));
+  QVERIFY(desktop_->messages.empty());
+  QVERIFY(desktop_->requests.empty());
 }
 
 void TestFrmPellamar::closingTheWindowEndsTheProgram() {

@@ -1,12 +1,16 @@
 #include "ui/qt/frm_pellamar.h"
 
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QFile>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QScopedValueRollback>
 #include <QUrl>
+#include <filesystem>
+#include <optional>
 
 #include "ui/common/form_layout.h"
 #include "ui/qt/controls.h"
@@ -91,6 +95,27 @@ void DropQueuedInput() {
   QCoreApplication::instance()->removeEventFilter(&swallow);
 }
 
+// The local path `url` names, in the bytes the file system spells it with
+// (a name that is not UTF-8 keeps its own), or nothing when `url` is not a
+// file of this machine.
+std::optional<std::string> LocalPathOf(const QUrl& url) {
+  if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == "localhost")) {
+    return std::nullopt;
+  }
+  return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
+
+// What a drop of `data` puts into the source field: the first item, when it
+// is a local file or folder, a folder with its separator at the end.
+std::optional<std::string> DroppedSource(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) return std::nullopt;
+  std::optional<std::string> path = LocalPathOf(data->urls().first());
+  if (!path) return std::nullopt;
+  std::error_code error;
+  if (std::filesystem::is_directory(*path, error) && !path->ends_with('/')) *path += '/';
+  return path;
+}
+
 QMessageBox::Icon IconFor(int style) {
   if (style == kStyleWarning) return QMessageBox::Warning;
   if (style == kStyleInformation) return QMessageBox::Information;
@@ -110,6 +135,7 @@ frmPellamar::frmPellamar(DesktopCalls& desktop, FileSystem& fs, QWidget* parent)
 frmPellamar::~frmPellamar() = default;
 
 void frmPellamar::SetUpWindow() {
+  setAcceptDrops(true);
   setWindowTitle(kWindowCaption);
   setWindowIcon(QIcon(":/pellamar.ico"));
   setFixedSize(TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips));
@@ -118,6 +144,7 @@ void frmPellamar::SetUpWindow() {
 
 void frmPellamar::CreateControls() {
   txtSource = Place(new QLineEdit(this), kTxtSource);
+  txtSource->setAcceptDrops(false);  // a drop on the field is the window's
   btnSource = Place(new QPushButton(ToQString(kBtnSource.caption), this), kBtnSource);
   btnStart = Place(new PictureButton(QPixmap(":/convert.gif"), ToQString(kBtnStart.caption), this),
                    kBtnStart);
@@ -150,6 +177,20 @@ void frmPellamar::SetUpKeyboard() {
   }
   btnStart->setDefault(true);
   btnStart->setFocus();
+}
+
+// A card or folder dragged from the file manager goes into the source field
+// as if picked with "..."; nothing converts until "Convert" is pressed.
+// Anything else is refused, and so is every drop while a handler runs.
+void frmPellamar::dragEnterEvent(QDragEnterEvent* event) {
+  if (!handler_running_ && DroppedSource(event->mimeData())) event->acceptProposedAction();
+}
+
+void frmPellamar::dropEvent(QDropEvent* event) {
+  const std::optional<std::string> path = DroppedSource(event->mimeData());
+  if (handler_running_ || !path) return;
+  ShowSourcePath(*path);
+  event->acceptProposedAction();
 }
 
 void frmPellamar::keyPressEvent(QKeyEvent* event) {
@@ -194,8 +235,11 @@ void frmPellamar::btnSource_Click() {
   std::string filter = kSourceFilter;
   const std::string title = kPickCardTitle;
   const std::string init_dir = kPickCardInitialDir;
-  const std::string card = OpenDialog(*this, filter, title, init_dir);
-  txtSource->setText(QFile::decodeName(QByteArray::fromStdString(card)));
+  ShowSourcePath(OpenDialog(*this, filter, title, init_dir));
+}
+
+void frmPellamar::ShowSourcePath(const std::string& path) {
+  txtSource->setText(QFile::decodeName(QByteArray::fromStdString(path)));
 }
 
 void frmPellamar::btnStart_Click() { pellamar::btnStart_Click(*this, fs_); }

@@ -59,12 +59,16 @@ class frmPellamar : public QDialog, public WindowOperations {
  protected:
   // The keys of a dialog window, but for Esc, which does not close this one.
   void keyPressEvent(QKeyEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void SetUpWindow();
   void CreateControls();
   void SetUpKeyboard();
   void ConnectHandlers();
+  // Puts `path`, a path as the file system spells it, into the source field.
+  void ShowSourcePath(const std::string& path);
   // Runs one click handler to its end; see the definition.
   void RunHandler(void (frmPellamar::*handler)());
 
