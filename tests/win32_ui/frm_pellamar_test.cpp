@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <shlobj.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -39,6 +41,23 @@ LOGFONTW FontOf(HWND control) {
   const auto handle = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
   GetObjectW(handle, sizeof(font), &font);
   return font;
+}
+
+// A drop of `paths` as the shell hands it over: a DROPFILES block followed
+// by the paths, each NUL-terminated, and a final NUL. The receiver frees it.
+HDROP DropOf(const std::vector<std::wstring>& paths) {
+  std::wstring list;
+  for (const std::wstring& path : paths) list += path + L'\0';
+  list += L'\0';
+  const std::size_t bytes = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
+  const HGLOBAL memory = GlobalAlloc(GHND, bytes);
+  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = TRUE;
+  std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), list.data(),
+              list.size() * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
 }
 
 class FrmPellamarTest : public ::testing::Test {
@@ -359,6 +378,27 @@ TEST_F(FrmPellamarTest, NoHandlerStartsWhileTheDialogOrTheMessageBoxIsUp) {
   ASSERT_EQ(desktop_.messages.size(), 1u);
   EXPECT_EQ(desktop_.messages[0].text, L"1 Files Processed");
   EXPECT_TRUE(desktop_.launches.empty());
+}
+
+TEST_F(FrmPellamarTest, DropPutsTheFirstItemIntoTheFieldAFolderWithItsSeparator) {
+  folder_.Write("a.mcd", testing::RealCard("m1.mcd"));
+  folder_.Write("b.mcd", testing::RealCard("m1.mcd"));
+  const std::wstring folder = Widen(folder_.Folder());  // ends in "\\"
+  const std::wstring bare = folder.substr(0, folder.size() - 1);
+  EXPECT_NE(GetWindowLongPtrW(window_->hwnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+  const std::vector<std::pair<std::vector<std::wstring>, std::wstring>> drops{
+      {{folder + L"a.mcd"}, folder + L"a.mcd"},
+      {{bare}, folder},
+      {{folder + L"b.mcd", folder + L"a.mcd"}, folder + L"b.mcd"},
+  };
+  for (const auto& [items, field] : drops) {
+    SetWindowTextW(Control("txtSource"), L"C:\\old\\x.mcd");
+    SendMessageW(window_->hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(DropOf(items)), 0);
+    EXPECT_EQ(TextOf(Control("txtSource")), field);
+  }
+  EXPECT_FALSE(folder_.Exists("a.mem"));
+  EXPECT_TRUE(desktop_.messages.empty());
+  EXPECT_TRUE(desktop_.requests.empty());
 }
 
 TEST_F(FrmPellamarTest, CreditLabelOpensTheHomePageThroughTheShellAndChangesNothing) {

@@ -86,6 +86,7 @@ bool frmPellamar::Create(HINSTANCE instance) {
   CreateControls();
   OrderForTabbing();
   AddToolTip();
+  DragAcceptFiles(hwnd_, TRUE);
   ApplyDpi(DpiOfWindow(hwnd_));
   return true;
 }
@@ -207,6 +208,9 @@ LRESULT frmPellamar::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_ACTIVATE:
       OnActivate(LOWORD(wparam) != WA_INACTIVE);
       return 0;
+    case WM_DROPFILES:
+      OnDropFiles(reinterpret_cast<HDROP>(wparam));
+      return 0;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return 0;
@@ -260,6 +264,24 @@ void frmPellamar::OnActivate(bool active) {
     return;
   }
   SetFocus(focus_ != nullptr ? focus_ : btnStart);
+}
+
+// A card or folder dragged from Explorer goes into the source field as if
+// picked with "...": the first of several items, a folder with its
+// separator at the end. Nothing converts until "Convert" is pressed, and
+// nothing is taken while a handler runs. (The shell itself refuses what is
+// not a file, with the no-drop cursor.)
+void frmPellamar::OnDropFiles(HDROP drop) {
+  const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+  std::wstring path(length + 1, L'\0');
+  path.resize(DragQueryFileW(drop, 0, path.data(), length + 1));
+  DragFinish(drop);
+  if (handler_running_ || path.empty()) return;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const bool folder =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (folder && path.back() != L'\\') path += L'\\';
+  SetWindowTextW(txtSource, path.c_str());
 }
 
 void frmPellamar::OnDpiChanged(UINT dpi, const RECT& suggested) {

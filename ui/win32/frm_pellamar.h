@@ -8,6 +8,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <string>
 #include <string_view>
@@ -78,6 +79,7 @@ class frmPellamar : public WindowOperations {
   LRESULT OnCtlColorStatic(HDC dc, HWND control);
   void OnDrawItem(const DRAWITEMSTRUCT& item);
   void OnActivate(bool active);
+  void OnDropFiles(HDROP drop);
   void OnDpiChanged(UINT dpi, const RECT& suggested);
 
   void CreateControls();
