@@ -10,6 +10,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
@@ -71,6 +72,7 @@ class MessageBoxWatch : public QObject {
   QList<SeenMessage> seen;
   QList<Qt::WindowModality> modality;
   QList<QWidget*> owners;
+  QList<bool> within_screen;
 
  private:
   void Poll() {
@@ -80,6 +82,7 @@ class MessageBoxWatch : public QObject {
     seen.append({box->parentWidget(), box->text(), box->icon(), box->windowTitle()});
     modality.append(box->windowModality());
     owners.append(box->parentWidget());
+    within_screen.append(box->screen()->availableGeometry().contains(box->frameGeometry()));
     QTimer::singleShot(0, box, [this, box] {
       while_up_();
       box->button(QMessageBox::Ok)->click();
@@ -138,6 +141,8 @@ class TestFrmPellamar : public QObject {
   void aCardNotConvertedTurnsTheMessageIntoAWarning();
   void clicksDuringARunStartNoSecondRun();
   void keysTypedDuringARunDoNotAnswerItsMessageBox();
+  void theMessageBoxStaysWithinTheScreen_data();
+  void theMessageBoxStaysWithinTheScreen();
   void creditLabelAsksForTheHomePageAndChangesNothing();
   void dropPutsTheFirstLocalItemIntoTheField_data();
   void dropPutsTheFirstLocalItemIntoTheField();
@@ -540,6 +545,24 @@ void TestFrmPellamar::keysTypedDuringARunDoNotAnswerItsMessageBox() {
   QCOMPARE(boxes.seen.size(), 1);
   QCOMPARE(boxes.seen[0].text, "3 Files Processed");
   QVERIFY(up_when_answered);
+}
+
+void TestFrmPellamar::theMessageBoxStaysWithinTheScreen_data() {
+  QTest::addColumn<QString>("folder");  // one that cannot be read
+  QTest::newRow("a long name") << "/missing/" + QString(3000, 'x') + "/";
+  QTest::newRow("many words") << "/missing/" + QString("a few words ").repeated(400) + "/";
+}
+
+void TestFrmPellamar::theMessageBoxStaysWithinTheScreen() {
+  QFETCH(QString, folder);
+  txtSource->setText(folder);
+  MessageBoxWatch boxes([] {});
+
+  QTest::mouseClick(btnStart, Qt::LeftButton);
+
+  QCOMPARE(boxes.seen.size(), 1);
+  QVERIFY2(boxes.seen[0].text.startsWith("0 Files Processed\n"), qPrintable(boxes.seen[0].text));
+  QVERIFY(boxes.within_screen[0]);
 }
 
 void TestFrmPellamar::creditLabelAsksForTheHomePageAndChangesNothing() {

@@ -401,6 +401,40 @@ TEST_F(FrmPellamarTest, DropPutsTheFirstItemIntoTheFieldAFolderWithItsSeparator)
   EXPECT_TRUE(desktop_.requests.empty());
 }
 
+// The room `text` takes in the message font, wrapped at word boundaries as
+// a message box wraps it, against the work area of the screen.
+bool FitsTheScreen(const std::wstring& text) {
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof(metrics);
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+  const HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+  const HDC dc = CreateCompatibleDC(nullptr);
+  const HGDIOBJ old = SelectObject(dc, font);
+  RECT needed{0, 0, work.right - work.left, 0};
+  DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(font);
+  return needed.right <= work.right - work.left && needed.bottom <= work.bottom - work.top;
+}
+
+TEST_F(FrmPellamarTest, TheMessageFitsTheScreenWhateverTheFolderIsCalled) {
+  std::wstring words;
+  for (int i = 0; i < 1000; ++i) words += L"a few words ";
+  for (const std::wstring& name : {std::wstring(3000, L'x'), words}) {
+    desktop_.messages.clear();
+    const std::wstring folder = Widen(folder_.Folder()) + L"missing\\" + name + L"\\";
+    SetWindowTextW(Control("txtSource"), folder.c_str());
+    Click("btnStart");
+    ASSERT_EQ(desktop_.messages.size(), 1u);
+    const std::wstring& text = desktop_.messages[0].text;
+    EXPECT_EQ(text.substr(0, text.find(L'\n')), L"0 Files Processed");
+    EXPECT_TRUE(FitsTheScreen(text)) << text.size() << " characters";
+  }
+}
+
 TEST_F(FrmPellamarTest, CreditLabelOpensTheHomePageThroughTheShellAndChangesNothing) {
   SetWindowTextW(Control("txtSource"), L"C:\\cards\\");
   ClickLabel("Label2");

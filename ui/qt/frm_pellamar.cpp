@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "ui/common/form_layout.h"
+#include "ui/common/message_text.h"
 #include "ui/qt/controls.h"
 #include "ui/qt/file_dialog.h"
 
@@ -263,7 +264,7 @@ std::string frmPellamar::Caption() { return windowTitle().toStdString(); }
 
 void frmPellamar::ShowMessageBox(const std::string& text, int style, const std::string& title) {
   DropQueuedInput();
-  desktop_.ShowMessage(*this, QString::fromStdString(text), IconFor(style),
+  desktop_.ShowMessage(*this, QString::fromStdString(FitMessageText(text)), IconFor(style),
                        QString::fromStdString(title));
 }
 

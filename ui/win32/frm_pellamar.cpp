@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/wide_text.h"
+#include "ui/common/message_text.h"
 #include "ui/win32/control_ids.h"
 #include "ui/win32/dpi.h"
 #include "ui/win32/file_dialogs.h"
@@ -173,7 +174,8 @@ std::string frmPellamar::Caption() { return Narrow(WindowText(hwnd_)); }
 
 void frmPellamar::ShowMessageBox(const std::string& text, int style, const std::string& title) {
   DropQueuedInput();
-  desktop_.ShowMessage(hwnd_, Widen(text).c_str(), Widen(title).c_str(), static_cast<UINT>(style));
+  desktop_.ShowMessage(hwnd_, Widen(ui::FitMessageText(text)).c_str(), Widen(title).c_str(),
+                       static_cast<UINT>(style));
 }
 
 LRESULT CALLBACK frmPellamar::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
