@@ -23,8 +23,10 @@ struct SeenMessage {
 
 class FakeDesktopCalls : public ui::DesktopCalls {
  public:
-  // The next dialog returns `path` without being shown, or is cancelled.
-  void ConfirmNextDialog(const QString& path) { answers_.push_back(path); }
+  // The next dialog returns `path` (or the file `file` names) without being
+  // shown, or is cancelled.
+  void ConfirmNextDialog(const QString& path) { answers_.push_back(QUrl::fromLocalFile(path)); }
+  void ConfirmNextDialog(const QUrl& file) { answers_.push_back(file); }
   void CancelNextDialog() { answers_.push_back(std::nullopt); }
   // The next message box is answered with OK without being shown;
   // `while_up` runs where the box would wait for the user.
@@ -32,12 +34,12 @@ class FakeDesktopCalls : public ui::DesktopCalls {
     message_answers_.push_back(std::move(while_up));
   }
 
-  QString RunFileDialog(const ui::FileDialogRequest& request) override {
+  QUrl RunFileDialog(const ui::FileDialogRequest& request) override {
     requests.push_back(request);
     if (answers_.empty()) return real_.RunFileDialog(request);
-    const std::optional<QString> answer = answers_.front();
+    const std::optional<QUrl> answer = answers_.front();
     answers_.pop_front();
-    return answer.value_or(QString());
+    return answer.value_or(QUrl());
   }
 
   void ShowMessage(QWidget& owner, const QString& text, QMessageBox::Icon icon,
@@ -57,7 +59,7 @@ class FakeDesktopCalls : public ui::DesktopCalls {
 
  private:
   ui::QtDesktopCalls real_;
-  std::deque<std::optional<QString>> answers_;
+  std::deque<std::optional<QUrl>> answers_;
   std::deque<std::function<void()>> message_answers_;
 };
 

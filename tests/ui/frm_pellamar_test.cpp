@@ -10,11 +10,13 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <filesystem>
 #include <memory>
 
 #include "core/batch_run.h"
@@ -146,6 +148,8 @@ class TestFrmPellamar : public QObject {
   void creditLabelAsksForTheHomePageAndChangesNothing();
   void dropPutsTheFirstLocalItemIntoTheField_data();
   void dropPutsTheFirstLocalItemIntoTheField();
+  void aFolderNamedInLatin1IsConverted_data();
+  void aFolderNamedInLatin1IsConverted();
   void closingTheWindowEndsTheProgram();
 
  private:
@@ -338,6 +342,9 @@ void TestFrmPellamar::pickingACardFillsTheSourceField_data() {
                                       << "/cards/slot1.mcd";
   QTest::newRow("a name beyond ASCII") << ""
                                        << "/cards/Kärtchen.mcd";
+  QTest::newRow("longer than QLineEdit's default limit")
+      << ""
+      << "/cards/" + QString(40000, 'n') + ".mcd";
   QTest::newRow("cancel on an empty field") << ""
                                             << "";
   QTest::newRow("cancel empties a path") << "/old/x.mcd"
@@ -617,6 +624,43 @@ void TestFrmPellamar::dropPutsTheFirstLocalItemIntoTheField() {
   QVERIFY(!QFile::exists(folder + "/m1.mem"));
   QVERIFY(desktop_->messages.empty());
   QVERIFY(desktop_->requests.empty());
+}
+
+void TestFrmPellamar::aFolderNamedInLatin1IsConverted_data() {
+  QTest::addColumn<bool>("dropped");
+  QTest::newRow("picked with ...") << false;
+  QTest::newRow("dropped") << true;
+}
+
+// "café" as an old system wrote it, in Latin-1: not UTF-8.
+void TestFrmPellamar::aFolderNamedInLatin1IsConverted() {
+  QFETCH(bool, dropped);
+  const std::string folder = QFile::encodeName(folder_->path()).toStdString() + "/caf\xE9";
+  QVERIFY(std::filesystem::create_directory(folder));
+  // QTemporaryDir cannot remove what it cannot name.
+  const auto remove = qScopeGuard([&] { std::filesystem::remove_all(folder); });
+  std::filesystem::copy_file(PELLAMAR_TEST_DATA_DIR "/m1.mcd", folder + "/m1.mcd");
+  const QUrl card = QUrl::fromEncoded(
+      "file://" + QByteArray::fromStdString(folder + "/m1.mcd").toPercentEncoding("/"));
+  if (dropped) {
+    QMimeData data;
+    data.setUrls({card});
+    const QPoint on_field = txtSource->geometry().center();
+    QDragEnterEvent enter(on_field, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(window_.get(), &enter);
+    QDropEvent drop(on_field, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(window_.get(), &drop);
+  } else {
+    desktop_->ConfirmNextDialog(card);
+    QTest::mouseClick(btnSource, Qt::LeftButton);
+  }
+  desktop_->AnswerNextMessage();
+
+  QTest::mouseClick(btnStart, Qt::LeftButton);
+
+  QCOMPARE(desktop_->messages.size(), 1u);
+  QCOMPARE(desktop_->messages[0].text, "1 Files Processed");
+  QCOMPARE(std::filesystem::file_size(folder + "/m1.mem"), std::uintmax_t(kConvertedSize));
 }
 
 void TestFrmPellamar::closingTheWindowEndsTheProgram() {

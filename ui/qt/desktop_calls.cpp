@@ -50,10 +50,10 @@ std::unique_ptr<QFileDialog> MakeDialog(const FileDialogRequest& request, bool q
 
 }  // namespace
 
-QString QtDesktopCalls::RunFileDialog(const FileDialogRequest& request) {
+QUrl QtDesktopCalls::RunFileDialog(const FileDialogRequest& request) {
   const std::unique_ptr<QFileDialog> dialog = MakeDialog(request, qt_dialogs_);
   if (dialog->exec() != QDialog::Accepted) return {};
-  return dialog->selectedFiles().value(0);
+  return dialog->selectedUrls().value(0);
 }
 
 void QtDesktopCalls::ShowMessage(QWidget& owner, const QString& text, QMessageBox::Icon icon,

@@ -27,8 +27,9 @@ class DesktopCalls {
   virtual ~DesktopCalls() = default;
 
   // Shows the dialog `request` describes, modal to its owner, and returns
-  // the full path the user confirmed, or "" on cancel, once it has closed.
-  virtual QString RunFileDialog(const FileDialogRequest& request) = 0;
+  // the file the user confirmed, or an empty address on cancel, once it
+  // has closed. (An address keeps a name's bytes that are not UTF-8.)
+  virtual QUrl RunFileDialog(const FileDialogRequest& request) = 0;
 
   // Shows `text` under `title` with `icon` and an OK button, modal to
   // `owner`; returns when the user dismisses it.
@@ -45,7 +46,7 @@ class QtDesktopCalls : public DesktopCalls {
  public:
   explicit QtDesktopCalls(bool qt_dialogs = false) : qt_dialogs_(qt_dialogs) {}
 
-  QString RunFileDialog(const FileDialogRequest& request) override;
+  QUrl RunFileDialog(const FileDialogRequest& request) override;
   void ShowMessage(QWidget& owner, const QString& text, QMessageBox::Icon icon,
                    const QString& title) override;
   void OpenUrl(const QUrl& url) override;

@@ -52,7 +52,7 @@ FileDialogRequest RequestFor(QWidget& owner, std::string& filter, const std::str
   return request;
 }
 
-std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string LocalPath(const QUrl& chosen) { return LocalPathOf(chosen).value_or(std::string()); }
 
 }  // namespace
 
@@ -60,6 +60,13 @@ QStringList QtNameFilters(const std::string& filter) {
   QStringList filters;
   for (const FileTypeFilter& entry : SplitFilterString(filter)) filters << QtNameFilter(entry);
   return filters;
+}
+
+std::optional<std::string> LocalPathOf(const QUrl& url) {
+  if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == "localhost")) {
+    return std::nullopt;
+  }
+  return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
 }
 
 QString LocalFolderFor(const std::string& init_dir) {

@@ -5,6 +5,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+#include <optional>
 #include <string>
 
 #include "ui/qt/desktop_calls.h"
@@ -22,10 +24,16 @@ QStringList QtNameFilters(const std::string& filter);
 // home folder; any other path is taken as it is.
 QString LocalFolderFor(const std::string& init_dir);
 
+// The local path `url` names, in the bytes the file system spells it with
+// (a name that is not UTF-8 keeps its own), or nothing when `url` is not a
+// file of this machine.
+std::optional<std::string> LocalPathOf(const QUrl& url);
+
 // Asks the user, through `desktop`, for an existing file with a dialog modal to `Form1`, titled
 // `Title`, showing `InitDir` and the file types of `Filter`, the first in
 // force. `Filter` is converted in place as ConvertFilterString does.
-// Returns the chosen file's full path, or "" when the user cancels.
+// Returns the chosen file's full path, byte for byte as the file system
+// names it, or "" when the user cancels.
 std::string OpenDialog(DesktopCalls& desktop, QWidget& Form1, std::string& Filter,
                        const std::string& Title, const std::string& InitDir);
 

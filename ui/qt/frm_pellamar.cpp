@@ -10,6 +10,7 @@
 #include <QScopedValueRollback>
 #include <QUrl>
 #include <filesystem>
+#include <limits>
 #include <optional>
 
 #include "ui/common/form_layout.h"
@@ -96,16 +97,6 @@ void DropQueuedInput() {
   QCoreApplication::instance()->removeEventFilter(&swallow);
 }
 
-// The local path `url` names, in the bytes the file system spells it with
-// (a name that is not UTF-8 keeps its own), or nothing when `url` is not a
-// file of this machine.
-std::optional<std::string> LocalPathOf(const QUrl& url) {
-  if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == "localhost")) {
-    return std::nullopt;
-  }
-  return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
-}
-
 // What a drop of `data` puts into the source field: the first item, when it
 // is a local file or folder, a folder with its separator at the end.
 std::optional<std::string> DroppedSource(const QMimeData* data) {
@@ -145,7 +136,8 @@ void frmPellamar::SetUpWindow() {
 
 void frmPellamar::CreateControls() {
   txtSource = Place(new QLineEdit(this), kTxtSource);
-  txtSource->setAcceptDrops(false);  // a drop on the field is the window's
+  txtSource->setAcceptDrops(false);                          // a drop on the field is the window's
+  txtSource->setMaxLength(std::numeric_limits<int>::max());  // no limit of its own
   btnSource = Place(new QPushButton(ToQString(kBtnSource.caption), this), kBtnSource);
   btnStart = Place(new PictureButton(QPixmap(":/convert.gif"), ToQString(kBtnStart.caption), this),
                    kBtnStart);
@@ -239,8 +231,13 @@ void frmPellamar::btnSource_Click() {
   ShowSourcePath(OpenDialog(*this, filter, title, init_dir));
 }
 
+// The field shows the path decoded; a name that is not UTF-8 shows with
+// U+FFFD in it. Until the user edits the field, the run gets the path's own
+// bytes, so such a folder is converted all the same.
 void frmPellamar::ShowSourcePath(const std::string& path) {
   txtSource->setText(QFile::decodeName(QByteArray::fromStdString(path)));
+  source_path_ = path;
+  shown_source_ = txtSource->text();
 }
 
 void frmPellamar::btnStart_Click() { pellamar::btnStart_Click(*this, fs_); }
@@ -249,7 +246,11 @@ bool frmPellamar::FileHasData(const std::string& path) { return pellamar::FileHa
 
 void frmPellamar::Label2_Click() { desktop_.OpenUrl(QUrl(ToQString(HomePage()))); }
 
-std::string frmPellamar::SourceText() { return QFile::encodeName(txtSource->text()).toStdString(); }
+std::string frmPellamar::SourceText() {
+  const QString text = txtSource->text();
+  if (text == shown_source_) return source_path_;
+  return QFile::encodeName(text).toStdString();
+}
 
 void frmPellamar::SetLabel3Caption(const std::string& caption) {
   Label3->setText(QString::fromStdString(caption));

@@ -82,6 +82,10 @@ class frmPellamar : public QDialog, public WindowOperations {
 
   DesktopCalls& desktop_;
   FileSystem& fs_;
+  // The path last put into the field by "..." or a drop, as the file system
+  // spells it, and the field's text that shows it.
+  std::string source_path_;
+  QString shown_source_;
   bool handler_running_ = false;
 };
 
