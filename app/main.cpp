@@ -8,7 +8,8 @@
 int main(int argc, char* argv[]) {
   pellamar::RemoveTemporaryFileOnSignals();
   QApplication app(argc, argv);
-  pellamar::ui::frmPellamar window;
+  const auto fs = pellamar::NewPlatformFileSystem();
+  pellamar::ui::frmPellamar window(pellamar::ui::SystemDesktopCalls(), *fs);
   window.show();
   return app.exec();
 }

@@ -20,8 +20,8 @@
 
 #include "bench/bench_support.h"
 #include "core/batch_run.h"
+#include "ui/qt/desktop_calls.h"
 #include "ui/qt/frm_pellamar.h"
-#include "ui/qt/message_box.h"
 
 extern char** environ;
 
@@ -29,6 +29,16 @@ namespace {
 
 using namespace pellamar::bench;
 constexpr char kChildFlag[] = "--first-paint-child";
+
+// The desktop with its message boxes answered at once; keeps their texts.
+class AnsweringDesktop : public pellamar::ui::QtDesktopCalls {
+ public:
+  void ShowMessage(QWidget& /*owner*/, const QString& text, QMessageBox::Icon /*icon*/,
+                   const QString& /*title*/) override {
+    messages.append(text);
+  }
+  QStringList messages;
+};
 
 // Writes one byte to standard output at the window's first paint, then ends
 // the process at once.
@@ -48,7 +58,8 @@ int ShowWindowUntilFirstPaint(int argc, char** argv) {
   QApplication app(argc, argv);
   FirstPaintReporter reporter;
   app.installEventFilter(&reporter);
-  pellamar::ui::frmPellamar window;
+  const std::unique_ptr<pellamar::FileSystem> fs = pellamar::NewPlatformFileSystem();
+  pellamar::ui::frmPellamar window(pellamar::ui::SystemDesktopCalls(), *fs);
   window.show();
   return app.exec();
 }
@@ -92,23 +103,22 @@ bool MeasureFirstPaint(const char* self, const Options& options) {
 
 bool MeasureConvert(const Options& options) {
   const CardFolder folder(options);
-  pellamar::ui::frmPellamar window;
+  std::unique_ptr<pellamar::FileSystem> file_system = pellamar::NewPlatformFileSystem();
+  AnsweringDesktop desktop;
+  pellamar::ui::frmPellamar window(desktop, *file_system);
   window.show();
   QApplication::processEvents();
   window.findChild<QLineEdit*>("txtSource")->setText(QString::fromStdString(folder.SourceText()));
-  std::unique_ptr<pellamar::FileSystem> file_system = pellamar::NewPlatformFileSystem();
 
   std::vector<double> through_window, core_only;
   for (int round = 0; round < options.rounds; ++round) {
     folder.RemoveOutputs();
-    pellamar::ui::MessageBoxSeam::Reset();
-    pellamar::ui::MessageBoxSeam::AnswerNext();
+    desktop.messages.clear();
     auto start = Clock::now();
     window.btnStart_Click();
     through_window.push_back(SecondsSince(start));
-    const auto& boxes = pellamar::ui::MessageBoxSeam::Answered();
     const QString expected = QString::number(options.cards) + " Files Processed";
-    if (boxes.size() != 1 || boxes[0].text != expected) {
+    if (desktop.messages != QStringList{expected}) {
       std::fprintf(stderr, "the run through the window failed\n");
       return false;
     }

@@ -1,5 +1,5 @@
 // On Windows, text crosses into the system as UTF-16; the program's own
-// strings, paths included, are UTF-8. Defined with the Windows file system.
+// strings, paths included, are UTF-8. Windows builds only.
 #pragma once
 
 #include <string>

@@ -1,6 +1,9 @@
 // The open and save dialogs: how a filter string and a start folder become
 // a Qt dialog, what the test seam answers, and Qt's own dialog driven for
 // real, with its refusals and prompts.
+#include <fnmatch.h>
+
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -12,13 +15,14 @@
 #include <memory>
 #include <string>
 
+#include "tests/ui/fake_desktop_calls.h"
 #include "tests/ui/modal_steps.h"
 #include "ui/qt/file_dialog.h"
 
+using pellamar::testing::FakeDesktopCalls;
 using pellamar::testing::ModalRescue;
 using pellamar::testing::WhenModal;
 using pellamar::ui::FileDialogRequest;
-using pellamar::ui::FileDialogSeam;
 
 namespace {
 
@@ -29,15 +33,20 @@ struct SeenDialog {
   QString title;
   QString folder;
   QStringList name_filters;
+  QStringList shown_file_types;  // as the file-type list shows them
   QString name_filter_in_force;
   QString proposed_name;
   QFileDialog::FileMode file_mode = QFileDialog::AnyFile;
 };
 
 SeenDialog Look(QFileDialog* dialog) {
+  QStringList shown;
+  const auto* types = dialog->findChild<QComboBox*>("fileTypeCombo");
+  for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
   return {dialog->windowTitle(),
           dialog->directory().absolutePath(),
           dialog->nameFilters(),
+          shown,
           dialog->selectedNameFilter(),
           dialog->findChild<QLineEdit*>("fileNameEdit")->text(),
           dialog->fileMode()};
@@ -71,6 +80,7 @@ class TestFileDialog : public QObject {
   void cleanup();
   void nameFiltersFollowTheFilterString_data();
   void nameFiltersFollowTheFilterString();
+  void everyDialogOffersCardsInAnyCaseAndAllFiles();
   void driveLetterFoldersStandForTheHomeFolder_data();
   void driveLetterFoldersStandForTheHomeFolder();
   void argumentsReachTheDialogAndTheFilterIsConverted();
@@ -82,6 +92,7 @@ class TestFileDialog : public QObject {
   QTemporaryDir home_;
   QWidget owner_;
   std::unique_ptr<ModalRescue> rescue_;
+  pellamar::ui::QtDesktopCalls qt_dialogs_{true};
 };
 
 void TestFileDialog::initTestCase() {
@@ -93,25 +104,20 @@ void TestFileDialog::initTestCase() {
 
 void TestFileDialog::init() { rescue_ = std::make_unique<ModalRescue>(10); }
 
-void TestFileDialog::cleanup() {
-  FileDialogSeam::Reset();
-  QVERIFY2(!rescue_->rescued(), "a dialog was left open");
-}
+void TestFileDialog::cleanup() { QVERIFY2(!rescue_->rescued(), "a dialog was left open"); }
 
 void TestFileDialog::nameFiltersFollowTheFilterString_data() {
   QTest::addColumn<QString>("filter");
   QTest::addColumn<QStringList>("expected");
-  const QStringList cards = {"Bleem Memory Cards (*.mcd)", "All files (*.*)"};
+  const QStringList cards = {"Bleem Memory Cards (*.mcd) (*.[mM][cC][dD])", "All files (*.*) (*)"};
   QTest::newRow("the program's own") << kCardFilter << cards;
   QTest::newRow("a final bar changes nothing") << QString(kCardFilter) + "|" << cards;
-  QTest::newRow("patterns are added") << "Cards|*.mcd" << QStringList{"Cards (*.mcd)"};
-  QTest::newRow("several patterns") << "Cards|*.mcd;*.gme" << QStringList{"Cards (*.mcd *.gme)"};
-  QTest::newRow("own several patterns")
-      << "Cards (*.mcd;*.gme)|*.mcd;*.gme" << QStringList{"Cards (*.mcd *.gme)"};
-  QTest::newRow("other patterns in the description")
-      << "Cards (*.gme)|*.mcd" << QStringList{"Cards (*.gme) (*.mcd)"};
+  QTest::newRow("several patterns")
+      << "Cards|*.mcd;*.gme" << QStringList{"Cards (*.[mM][cC][dD] *.[gG][mM][eE])"};
+  QTest::newRow("digits and brackets stay")
+      << "Slots|slot?1.m[0-9]" << QStringList{"Slots (slot?1.m[0-9])"};
   QTest::newRow("a description without a pattern")
-      << "Cards|*.mcd|Other" << QStringList{"Cards (*.mcd)", "Other ()"};
+      << "Cards|*.mcd|Other" << QStringList{"Cards (*.[mM][cC][dD])", "Other ()"};
   QTest::newRow("empty") << "" << QStringList{};
 }
 
@@ -119,6 +125,27 @@ void TestFileDialog::nameFiltersFollowTheFilterString() {
   QFETCH(QString, filter);
   QFETCH(QStringList, expected);
   QCOMPARE(pellamar::ui::QtNameFilters(filter.toStdString()), expected);
+}
+
+// The names a dialog that matches its patterns as case-sensitive globs
+// (GTK's chooser, the desktop portal) offers under each entry.
+void TestFileDialog::everyDialogOffersCardsInAnyCaseAndAllFiles() {
+  const QStringList names = {"a.mcd", "B.MCD", "c.Mcd", "README", "x.bin"};
+  QList<QStringList> offered;
+  for (const QString& name_filter : pellamar::ui::QtNameFilters(kCardFilter)) {
+    const QString patterns = name_filter.section('(', -1).chopped(1);
+    QStringList matching;
+    for (const QString& name : names) {
+      for (const QString& pattern : patterns.split(' ')) {
+        if (fnmatch(qPrintable(pattern), qPrintable(name), 0) == 0) {
+          matching << name;
+          break;
+        }
+      }
+    }
+    offered << matching;
+  }
+  QCOMPARE(offered, QList<QStringList>({{"a.mcd", "B.MCD", "c.Mcd"}, names}));
 }
 
 void TestFileDialog::driveLetterFoldersStandForTheHomeFolder_data() {
@@ -142,22 +169,23 @@ void TestFileDialog::driveLetterFoldersStandForTheHomeFolder() {
 void TestFileDialog::argumentsReachTheDialogAndTheFilterIsConverted() {
   const QByteArray converted("Cards\0*.mcd\0All\0*.*\0", 20);
 
-  FileDialogSeam::SetNextFileName("/cards/a.mcd");
+  FakeDesktopCalls desktop;
+  desktop.ConfirmNextDialog("/cards/a.mcd");
   std::string filter = "Cards|*.mcd|All|*.*";
-  pellamar::ui::OpenDialog(owner_, filter, "Pick", "c:\\");
+  pellamar::ui::OpenDialog(desktop, owner_, filter, "Pick", "c:\\");
   QCOMPARE(QByteArray::fromStdString(filter), converted);
-  FileDialogRequest open = FileDialogSeam::LastAnsweredRequest();
+  FileDialogRequest open = desktop.requests.at(0);
   QVERIFY(!open.save);
   QCOMPARE(open.owner, &owner_);
   QCOMPARE(open.title, "Pick");
   QCOMPARE(open.folder, home_.path());
-  QCOMPARE(open.name_filters, QStringList({"Cards (*.mcd)", "All (*.*)"}));
+  QCOMPARE(open.name_filters, pellamar::ui::QtNameFilters("Cards|*.mcd|All|*.*"));
 
-  FileDialogSeam::SetNextFileName("/cards/b.mem");
+  desktop.ConfirmNextDialog("/cards/b.mem");
   filter = "Cards|*.mcd|All|*.*|";
-  pellamar::ui::SaveDialog(owner_, filter, "Keep", "/media", std::string(300, 'n'));
+  pellamar::ui::SaveDialog(desktop, owner_, filter, "Keep", "/media", std::string(300, 'n'));
   QCOMPARE(QByteArray::fromStdString(filter), converted);
-  FileDialogRequest save = FileDialogSeam::LastAnsweredRequest();
+  FileDialogRequest save = desktop.requests.at(1);
   QVERIFY(save.save);
   QCOMPARE(save.title, "Keep");
   QCOMPARE(save.folder, "/media");
@@ -165,16 +193,17 @@ void TestFileDialog::argumentsReachTheDialogAndTheFilterIsConverted() {
 }
 
 void TestFileDialog::queuedAnswersComeBackInOrder() {
-  FileDialogSeam::SetNextFileName("/cards/Kärtchen.mcd");
-  FileDialogSeam::SetNextFileName("");
+  FakeDesktopCalls desktop;
+  desktop.ConfirmNextDialog("/cards/Kärtchen.mcd");
+  desktop.CancelNextDialog();
   std::string filter = kCardFilter;
-  QCOMPARE(pellamar::ui::OpenDialog(owner_, filter, "Pick", "c:\\"), "/cards/Kärtchen.mcd");
+  QCOMPARE(pellamar::ui::OpenDialog(desktop, owner_, filter, "Pick", "c:\\"),
+           "/cards/Kärtchen.mcd");
   filter = kCardFilter;
-  QCOMPARE(pellamar::ui::OpenDialog(owner_, filter, "Pick", "c:\\"), "");
+  QCOMPARE(pellamar::ui::OpenDialog(desktop, owner_, filter, "Pick", "c:\\"), "");
 }
 
 void TestFileDialog::qtOpenDialogAcceptsOnlyAnExistingFile() {
-  FileDialogSeam::UseQtDialog(true);
   SeenDialog seen;
   QStringList refusals;
   bool open_after_refusal = false;
@@ -187,12 +216,12 @@ void TestFileDialog::qtOpenDialogAcceptsOnlyAnExistingFile() {
   });
   std::string filter = kCardFilter;
   const std::string chosen =
-      pellamar::ui::OpenDialog(owner_, filter, "Select a memory card", "c:\\");
+      pellamar::ui::OpenDialog(qt_dialogs_, owner_, filter, "Select a memory card", "c:\\");
 
   QCOMPARE(chosen, QFile::encodeName(home_.filePath("m1.mcd")).toStdString());
   QCOMPARE(seen.title, "Select a memory card");
   QCOMPARE(seen.folder, home_.path());
-  QCOMPARE(seen.name_filters, QStringList({"Bleem Memory Cards (*.mcd)", "All files (*.*)"}));
+  QCOMPARE(seen.shown_file_types, QStringList({"Bleem Memory Cards (*.mcd)", "All files (*.*)"}));
   QCOMPARE(seen.name_filter_in_force, "Bleem Memory Cards (*.mcd)");
   QCOMPARE(seen.file_mode, QFileDialog::ExistingFile);
   QCOMPARE(refusals.size(), 1);
@@ -201,7 +230,6 @@ void TestFileDialog::qtOpenDialogAcceptsOnlyAnExistingFile() {
 }
 
 void TestFileDialog::qtSaveDialogAsksBeforeCreatingAndBeforeReplacing() {
-  FileDialogSeam::UseQtDialog(true);
   SeenDialog seen;
   QStringList prompts;
   QList<bool> open_after_no;
@@ -217,7 +245,8 @@ void TestFileDialog::qtSaveDialogAsksBeforeCreatingAndBeforeReplacing() {
   std::string filter = kCardFilter;
 
   WhenModal<QFileDialog>(no_then_yes);
-  const std::string created = pellamar::ui::SaveDialog(owner_, filter, "Save", "c:\\", "new.mem");
+  const std::string created =
+      pellamar::ui::SaveDialog(qt_dialogs_, owner_, filter, "Save", "c:\\", "new.mem");
   QCOMPARE(created, QFile::encodeName(home_.filePath("new.mem")).toStdString());
   QCOMPARE(seen.proposed_name, "new.mem");
   QCOMPARE(seen.name_filter_in_force, "Bleem Memory Cards (*.mcd)");
@@ -225,7 +254,8 @@ void TestFileDialog::qtSaveDialogAsksBeforeCreatingAndBeforeReplacing() {
 
   filter = kCardFilter;
   WhenModal<QFileDialog>(no_then_yes);
-  const std::string replaced = pellamar::ui::SaveDialog(owner_, filter, "Save", "c:\\", "m1.mcd");
+  const std::string replaced =
+      pellamar::ui::SaveDialog(qt_dialogs_, owner_, filter, "Save", "c:\\", "m1.mcd");
   QCOMPARE(replaced, QFile::encodeName(home_.filePath("m1.mcd")).toStdString());
 
   QCOMPARE(open_after_no, QList<bool>({true, true}));

@@ -7,29 +7,31 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <filesystem>
 #include <memory>
 
 #include "core/batch_run.h"
+#include "core/file_system.h"
+#include "tests/ui/fake_desktop_calls.h"
 #include "tests/ui/modal_steps.h"
 #include "ui/common/form_layout.h"
 #include "ui/qt/controls.h"
 #include "ui/qt/file_dialog.h"
 #include "ui/qt/frm_pellamar.h"
-#include "ui/qt/message_box.h"
-#include "ui/qt/url_launch.h"
 
+using pellamar::testing::FakeDesktopCalls;
 using pellamar::testing::ModalRescue;
-using pellamar::ui::FileDialogSeam;
-using pellamar::ui::MessageBoxSeam;
-using pellamar::ui::MessageRecord;
+using pellamar::testing::SeenMessage;
 using pellamar::ui::PictureButton;
-using pellamar::ui::UrlLaunchSeam;
 
 namespace {
 
@@ -69,18 +71,20 @@ class MessageBoxWatch : public QObject {
     connect(&timer_, &QTimer::timeout, this, &MessageBoxWatch::Poll);
     timer_.start(10);
   }
-  QList<MessageRecord> seen;
+  QList<SeenMessage> seen;
   QList<Qt::WindowModality> modality;
   QList<QWidget*> owners;
+  QList<bool> within_screen;
 
  private:
   void Poll() {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     if (box == nullptr || !box->isVisible() || answering_.contains(box)) return;
     answering_.append(box);
-    seen.append({box->text(), box->icon(), box->windowTitle()});
+    seen.append({box->parentWidget(), box->text(), box->icon(), box->windowTitle()});
     modality.append(box->windowModality());
     owners.append(box->parentWidget());
+    within_screen.append(box->screen()->availableGeometry().contains(box->frameGeometry()));
     QTimer::singleShot(0, box, [this, box] {
       while_up_();
       box->button(QMessageBox::Ok)->click();
@@ -90,6 +94,24 @@ class MessageBoxWatch : public QObject {
   QTimer timer_;
   std::function<void()> while_up_;
   QList<QPointer<QMessageBox>> answering_;
+};
+
+// Hands each key it is sent to the window that takes the keyboard when the
+// key is delivered (a modal one first), as the window system does with a
+// key typed ahead.
+class TypedAhead : public QObject {
+ protected:
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) {
+      return QObject::event(event);
+    }
+    const auto* key = static_cast<QKeyEvent*>(event);
+    QKeyEvent copy(key->type(), key->key(), key->modifiers());
+    QWidget* target = QApplication::activeModalWidget();
+    if (target == nullptr) target = QApplication::focusWidget();
+    if (target != nullptr) QApplication::sendEvent(target, &copy);
+    return true;
+  }
 };
 
 // How a test presses "Convert".
@@ -116,9 +138,18 @@ class TestFrmPellamar : public QObject {
   void convertWithAnEmptyFieldOnlyOpensThePicker();
   void convertPaintsEachCountThenReportsTheTotal();
   void enterInTheSourceFieldConverts();
+  void enterPressesTheFocusedButtonElseConvert_data();
+  void enterPressesTheFocusedButtonElseConvert();
   void aCardNotConvertedTurnsTheMessageIntoAWarning();
   void clicksDuringARunStartNoSecondRun();
+  void keysTypedDuringARunDoNotAnswerItsMessageBox();
+  void theMessageBoxStaysWithinTheScreen_data();
+  void theMessageBoxStaysWithinTheScreen();
   void creditLabelAsksForTheHomePageAndChangesNothing();
+  void dropPutsTheFirstLocalItemIntoTheField_data();
+  void dropPutsTheFirstLocalItemIntoTheField();
+  void aFolderNamedInLatin1IsConverted_data();
+  void aFolderNamedInLatin1IsConverted();
   void closingTheWindowEndsTheProgram();
 
  private:
@@ -128,6 +159,8 @@ class TestFrmPellamar : public QObject {
 
   QTemporaryDir home_;
   std::unique_ptr<QTemporaryDir> folder_;
+  std::unique_ptr<pellamar::FileSystem> fs_ = pellamar::NewPlatformFileSystem();
+  std::unique_ptr<FakeDesktopCalls> desktop_;
   std::unique_ptr<pellamar::ui::frmPellamar> window_;
   std::unique_ptr<ModalRescue> rescue_;
   QLineEdit* txtSource = nullptr;
@@ -154,7 +187,8 @@ static T* Find(QWidget* window, const char* name) {
 void TestFrmPellamar::init() {
   rescue_ = std::make_unique<ModalRescue>(10);
   folder_ = std::make_unique<QTemporaryDir>(home_.filePath("cards-XXXXXX"));
-  window_ = std::make_unique<pellamar::ui::frmPellamar>();
+  desktop_ = std::make_unique<FakeDesktopCalls>();
+  window_ = std::make_unique<pellamar::ui::frmPellamar>(*desktop_, *fs_);
   txtSource = Find<QLineEdit>(window_.get(), "txtSource");
   btnSource = Find<QPushButton>(window_.get(), "btnSource");
   btnStart = Find<PictureButton>(window_.get(), "btnStart");
@@ -169,9 +203,7 @@ void TestFrmPellamar::init() {
 
 void TestFrmPellamar::cleanup() {
   window_.reset();
-  FileDialogSeam::Reset();
-  MessageBoxSeam::Reset();
-  UrlLaunchSeam::Reset();
+  desktop_.reset();
   QVERIFY2(!rescue_->rescued(), "a dialog or message box was left open");
 }
 
@@ -310,6 +342,9 @@ void TestFrmPellamar::pickingACardFillsTheSourceField_data() {
                                       << "/cards/slot1.mcd";
   QTest::newRow("a name beyond ASCII") << ""
                                        << "/cards/Kärtchen.mcd";
+  QTest::newRow("longer than QLineEdit's default limit")
+      << ""
+      << "/cards/" + QString(40000, 'n') + ".mcd";
   QTest::newRow("cancel on an empty field") << ""
                                             << "";
   QTest::newRow("cancel empties a path") << "/old/x.mcd"
@@ -320,20 +355,20 @@ void TestFrmPellamar::pickingACardFillsTheSourceField() {
   QFETCH(QString, before);
   QFETCH(QString, answer);
   txtSource->setText(before);
-  FileDialogSeam::SetNextFileName(answer);
-  MessageBoxSeam::AnswerNext();  // a message would be recorded, not shown
+  desktop_->ConfirmNextDialog(answer);
 
   QTest::mouseClick(btnSource, Qt::LeftButton);
 
   QCOMPARE(txtSource->text(), answer);
   QCOMPARE(Label3->text(), kDescription);
-  QVERIFY(MessageBoxSeam::Answered().empty());
-  const pellamar::ui::FileDialogRequest request = FileDialogSeam::LastAnsweredRequest();
+  QVERIFY(desktop_->messages.empty());
+  QCOMPARE(desktop_->requests.size(), 1u);
+  const pellamar::ui::FileDialogRequest request = desktop_->requests[0];
   QVERIFY(!request.save);
   QCOMPARE(request.owner, window_.get());
   QCOMPARE(request.title, "Select a memory card");
   QCOMPARE(request.folder, QDir::homePath());
-  QCOMPARE(request.name_filters, QStringList({"Bleem Memory Cards (*.mcd)", "All files (*.*)"}));
+  QCOMPARE(request.name_filters, pellamar::ui::QtNameFilters(pellamar::ui::kSourceFilter));
 }
 
 void TestFrmPellamar::convertWithAnEmptyFieldOnlyOpensThePicker_data() {
@@ -346,17 +381,17 @@ void TestFrmPellamar::convertWithAnEmptyFieldOnlyOpensThePicker_data() {
 void TestFrmPellamar::convertWithAnEmptyFieldOnlyOpensThePicker() {
   QFETCH(PressBy, how);
   const QString folder = FolderOfCards();
-  FileDialogSeam::SetNextFileName("");
-  MessageBoxSeam::AnswerNext();
+  desktop_->CancelNextDialog();
   PaintLog painted(Label3);
 
   PressConvert(how);
 
-  QCOMPARE(FileDialogSeam::LastAnsweredRequest().title, "Select a memory card");
+  QCOMPARE(desktop_->requests.size(), 1u);
+  QCOMPARE(desktop_->requests[0].title, "Select a memory card");
   QVERIFY(txtSource->text().isEmpty());
   QCOMPARE(Label3->text(), kDescription);
   QVERIFY(painted.captions.isEmpty());
-  QVERIFY(MessageBoxSeam::Answered().empty());
+  QVERIFY(desktop_->messages.empty());
   QCOMPARE(QDir(folder).entryList(QDir::Files, QDir::Name), kCards);
 }
 
@@ -365,14 +400,15 @@ void TestFrmPellamar::convertPaintsEachCountThenReportsTheTotal() {
   txtSource->setText(folder + "/m1.mcd");
   PaintLog painted(Label3);
   QString label_while_up;
-  MessageBoxSeam::AnswerNext([&] { label_while_up = Label3->text(); });
+  desktop_->AnswerNextMessage([&] { label_while_up = Label3->text(); });
 
   QTest::mouseClick(btnStart, Qt::LeftButton);
 
   QCOMPARE(painted.captions, QStringList({"1 Processed.", "2 Processed.", "3 Processed."}));
   QCOMPARE(label_while_up, "3 Processed.");
-  QCOMPARE(MessageBoxSeam::Answered().size(), 1u);
-  const MessageRecord message = MessageBoxSeam::Answered()[0];
+  QCOMPARE(desktop_->messages.size(), 1u);
+  const SeenMessage message = desktop_->messages[0];
+  QCOMPARE(message.owner, window_.get());
   QCOMPARE(message.text, "3 Files Processed");
   QCOMPARE(message.icon, QMessageBox::Information);
   QCOMPARE(message.title, kCaption);
@@ -385,16 +421,54 @@ void TestFrmPellamar::convertPaintsEachCountThenReportsTheTotal() {
 
 void TestFrmPellamar::enterInTheSourceFieldConverts() {
   const QString folder = FolderOfCards();
-  MessageBoxSeam::AnswerNext();
+  desktop_->AnswerNextMessage();
   txtSource->setFocus();
   QTest::keyClicks(txtSource, folder + "/");
 
   QTest::keyClick(txtSource, Qt::Key_Return);
 
-  QCOMPARE(MessageBoxSeam::Answered().size(), 1u);
-  QCOMPARE(MessageBoxSeam::Answered()[0].text, "3 Files Processed");
+  QCOMPARE(desktop_->messages.size(), 1u);
+  QCOMPARE(desktop_->messages[0].text, "3 Files Processed");
   QVERIFY(QFile::exists(folder + "/m1.mem"));
   QCOMPARE(txtSource->text(), folder + "/");
+}
+
+// Where the focus is when Enter is pressed, and how it got there.
+enum class FocusOn { kConvert, kDotsByTab, kDotsByClick, kFieldByTab };
+
+void TestFrmPellamar::enterPressesTheFocusedButtonElseConvert_data() {
+  QTest::addColumn<FocusOn>("focus");
+  QTest::addColumn<bool>("converts");
+  QTest::newRow("Convert") << FocusOn::kConvert << true;
+  QTest::newRow("... reached by Tab") << FocusOn::kDotsByTab << false;
+  QTest::newRow("... clicked and cancelled") << FocusOn::kDotsByClick << false;
+  QTest::newRow("the field, through ...") << FocusOn::kFieldByTab << true;
+}
+
+void TestFrmPellamar::enterPressesTheFocusedButtonElseConvert() {
+  QFETCH(FocusOn, focus);
+  QFETCH(bool, converts);
+  const QString folder = FolderOfCards() + "/";
+  if (focus == FocusOn::kDotsByClick) {
+    desktop_->CancelNextDialog();
+    QTest::mouseClick(btnSource, Qt::LeftButton);
+  }
+  const int tabs = focus == FocusOn::kDotsByTab ? 1 : focus == FocusOn::kFieldByTab ? 2 : 0;
+  for (int i = 0; i < tabs; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  const bool on_dots = QApplication::focusWidget() == btnSource;
+  QCOMPARE(on_dots, focus == FocusOn::kDotsByTab || focus == FocusOn::kDotsByClick);
+  // The default-button frame is where Enter acts.
+  QCOMPARE(btnSource->isDefault(), on_dots);
+  QCOMPARE(btnStart->isDefault(), !on_dots);
+  txtSource->setText(folder);
+  desktop_->CancelNextDialog();  // for "...": Cancel, which empties the field
+  desktop_->AnswerNextMessage();
+
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+
+  QCOMPARE(QFile::exists(folder + "m1.mem"), converts);
+  QCOMPARE(desktop_->messages.size(), converts ? 1u : 0u);
+  QCOMPARE(txtSource->text(), converts ? folder : QString());
 }
 
 void TestFrmPellamar::aCardNotConvertedTurnsTheMessageIntoAWarning() {
@@ -405,12 +479,12 @@ void TestFrmPellamar::aCardNotConvertedTurnsTheMessageIntoAWarning() {
   locked.close();
   QVERIFY(locked.setPermissions(QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
   txtSource->setText(folder + "/");
-  MessageBoxSeam::AnswerNext();
+  desktop_->AnswerNextMessage();
 
   QTest::mouseClick(btnStart, Qt::LeftButton);
 
-  QCOMPARE(MessageBoxSeam::Answered().size(), 1u);
-  const MessageRecord message = MessageBoxSeam::Answered()[0];
+  QCOMPARE(desktop_->messages.size(), 1u);
+  const SeenMessage message = desktop_->messages[0];
   QCOMPARE(message.icon, QMessageBox::Warning);
   QCOMPARE(message.title, kCaption);
   QVERIFY2(message.text.startsWith("2 Files Processed\n"), qPrintable(message.text));
@@ -457,22 +531,136 @@ void TestFrmPellamar::clicksDuringARunStartNoSecondRun() {
   QCOMPARE(Label3->text(), kDescription);
 }
 
+void TestFrmPellamar::keysTypedDuringARunDoNotAnswerItsMessageBox() {
+  txtSource->setText(FolderOfCards() + "/");
+  TypedAhead keyboard;
+  // Enter typed while the run works waits in the queue behind it.
+  PaintLog painted(Label3, [&] {
+    if (painted.captions.size() != 1) return;
+    for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
+      QCoreApplication::postEvent(&keyboard, new QKeyEvent(type, Qt::Key_Return, {}));
+    }
+  });
+  bool up_when_answered = false;
+  MessageBoxWatch boxes([&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    up_when_answered = box != nullptr && box->isVisible();
+  });
+
+  QTest::mouseClick(btnStart, Qt::LeftButton);
+
+  QCOMPARE(boxes.seen.size(), 1);
+  QCOMPARE(boxes.seen[0].text, "3 Files Processed");
+  QVERIFY(up_when_answered);
+}
+
+void TestFrmPellamar::theMessageBoxStaysWithinTheScreen_data() {
+  QTest::addColumn<QString>("folder");  // one that cannot be read
+  QTest::newRow("a long name") << "/missing/" + QString(3000, 'x') + "/";
+  QTest::newRow("many words") << "/missing/" + QString("a few words ").repeated(400) + "/";
+}
+
+void TestFrmPellamar::theMessageBoxStaysWithinTheScreen() {
+  QFETCH(QString, folder);
+  txtSource->setText(folder);
+  MessageBoxWatch boxes([] {});
+
+  QTest::mouseClick(btnStart, Qt::LeftButton);
+
+  QCOMPARE(boxes.seen.size(), 1);
+  QVERIFY2(boxes.seen[0].text.startsWith("0 Files Processed\n"), qPrintable(boxes.seen[0].text));
+  QVERIFY(boxes.within_screen[0]);
+}
+
 void TestFrmPellamar::creditLabelAsksForTheHomePageAndChangesNothing() {
-  UrlLaunchSeam::RecordInsteadOfOpening(true);
-  MessageBoxSeam::AnswerNext();
   txtSource->setText("/cards/a.mcd");
   const QImage before = window_->grab().toImage();
 
   QTest::mousePress(Label2, Qt::LeftButton);
   QTest::mouseRelease(Label2, Qt::LeftButton, {}, QPoint(-4, -4));  // released elsewhere
-  QVERIFY(UrlLaunchSeam::Requested().isEmpty());
+  QVERIFY(desktop_->launches.isEmpty());
   QTest::mouseClick(Label2, Qt::LeftButton);
 
-  QCOMPARE(UrlLaunchSeam::Requested(),
+  QCOMPARE(desktop_->launches,
            QList<QUrl>{QUrl(QString::fromUtf8(pellamar::ui::HomePage().data()))});
   QCOMPARE(window_->grab().toImage(), before);
   QCOMPARE(QApplication::focusWidget(), btnStart);
-  QVERIFY(MessageBoxSeam::Answered().empty());
+  QVERIFY(desktop_->messages.empty());
+}
+
+void TestFrmPellamar::dropPutsTheFirstLocalItemIntoTheField_data() {
+  // Items are names in the folder of cards ("" for the folder itself) or
+  // whole addresses; `field` is what the field then holds, the folder's
+  // path standing first, or null when the drop is refused.
+  QTest::addColumn<QStringList>("items");
+  QTest::addColumn<QString>("field");
+  QTest::newRow("a card") << QStringList{"m1.mcd"} << "/m1.mcd";
+  QTest::newRow("a folder, with its separator") << QStringList{""} << "/";
+  QTest::newRow("several: the first") << QStringList{"blank.mcd", "m1.mcd"} << "/blank.mcd";
+  QTest::newRow("a web address") << QStringList{"https://example.org/a.mcd"} << QString();
+  QTest::newRow("another machine's file") << QStringList{"file://server/a.mcd"} << QString();
+}
+
+void TestFrmPellamar::dropPutsTheFirstLocalItemIntoTheField() {
+  QFETCH(QStringList, items);
+  QFETCH(QString, field);
+  const QString folder = FolderOfCards();
+  QList<QUrl> urls;
+  for (const QString& item : items) {
+    urls << (item.contains(':') ? QUrl(item) : QUrl::fromLocalFile(folder + "/" + item));
+  }
+  QMimeData data;
+  data.setUrls(urls);
+  txtSource->setText("/old/x.mcd");
+  const QPoint on_field = txtSource->geometry().center();
+
+  QDragEnterEvent enter(on_field, Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(window_.get(), &enter);
+  QCOMPARE(enter.isAccepted(), !field.isNull());
+  QDropEvent drop(on_field, Qt::CopyAction, &data, Qt::LeftButton, {});
+  QApplication::sendEvent(window_.get(), &drop);
+
+  QCOMPARE(txtSource->text(), field.isNull() ? "/old/x.mcd" : QDir::cleanPath(folder) + field);
+  QVERIFY(!QFile::exists(folder + "/m1.mem"));
+  QVERIFY(desktop_->messages.empty());
+  QVERIFY(desktop_->requests.empty());
+}
+
+void TestFrmPellamar::aFolderNamedInLatin1IsConverted_data() {
+  QTest::addColumn<bool>("dropped");
+  QTest::newRow("picked with ...") << false;
+  QTest::newRow("dropped") << true;
+}
+
+// "café" as an old system wrote it, in Latin-1: not UTF-8.
+void TestFrmPellamar::aFolderNamedInLatin1IsConverted() {
+  QFETCH(bool, dropped);
+  const std::string folder = QFile::encodeName(folder_->path()).toStdString() + "/caf\xE9";
+  QVERIFY(std::filesystem::create_directory(folder));
+  // QTemporaryDir cannot remove what it cannot name.
+  const auto remove = qScopeGuard([&] { std::filesystem::remove_all(folder); });
+  std::filesystem::copy_file(PELLAMAR_TEST_DATA_DIR "/m1.mcd", folder + "/m1.mcd");
+  const QUrl card = QUrl::fromEncoded(
+      "file://" + QByteArray::fromStdString(folder + "/m1.mcd").toPercentEncoding("/"));
+  if (dropped) {
+    QMimeData data;
+    data.setUrls({card});
+    const QPoint on_field = txtSource->geometry().center();
+    QDragEnterEvent enter(on_field, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(window_.get(), &enter);
+    QDropEvent drop(on_field, Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(window_.get(), &drop);
+  } else {
+    desktop_->ConfirmNextDialog(card);
+    QTest::mouseClick(btnSource, Qt::LeftButton);
+  }
+  desktop_->AnswerNextMessage();
+
+  QTest::mouseClick(btnStart, Qt::LeftButton);
+
+  QCOMPARE(desktop_->messages.size(), 1u);
+  QCOMPARE(desktop_->messages[0].text, "1 Files Processed");
+  QCOMPARE(std::filesystem::file_size(folder + "/m1.mem"), std::uintmax_t(kConvertedSize));
 }
 
 void TestFrmPellamar::closingTheWindowEndsTheProgram() {

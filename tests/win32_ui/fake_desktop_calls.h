@@ -49,6 +49,8 @@ class FakeDesktopCalls : public win32::DesktopCalls {
   // Runs while the next message boxes are up, as if the user looked at the
   // window before pressing OK.
   void WhileMessageShows(std::function<void()> look) { look_ = std::move(look); }
+  // Runs while the next dialogs are up, before they answer.
+  void WhileDialogShows(std::function<void()> act) { dialog_act_ = std::move(act); }
 
   bool RunOpenDialog(OPENFILENAMEW* request) override { return Answer(*request, false); }
   bool RunSaveDialog(OPENFILENAMEW* request) override { return Answer(*request, true); }
@@ -86,6 +88,7 @@ class FakeDesktopCalls : public win32::DesktopCalls {
                         request.lpstrTitle ? request.lpstrTitle : L"",
                         request.lpstrInitialDir ? request.lpstrInitialDir : L"",
                         std::wstring(request.lpstrFile, request.nMaxFile)});
+    if (dialog_act_) dialog_act_();
     if (answers_.empty() || !answers_.front()) {
       if (!answers_.empty()) answers_.pop_front();
       return false;
@@ -99,6 +102,7 @@ class FakeDesktopCalls : public win32::DesktopCalls {
 
   std::deque<std::optional<std::wstring>> answers_;
   std::function<void()> look_;
+  std::function<void()> dialog_act_;
 };
 
 }  // namespace pellamar::testing

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <shlobj.h>
 
+#include <cstring>
 #include <memory>
 #include <string>
 #include <utility>
@@ -39,6 +41,23 @@ LOGFONTW FontOf(HWND control) {
   const auto handle = reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0));
   GetObjectW(handle, sizeof(font), &font);
   return font;
+}
+
+// A drop of `paths` as the shell hands it over: a DROPFILES block followed
+// by the paths, each NUL-terminated, and a final NUL. The receiver frees it.
+HDROP DropOf(const std::vector<std::wstring>& paths) {
+  std::wstring list;
+  for (const std::wstring& path : paths) list += path + L'\0';
+  list += L'\0';
+  const std::size_t bytes = sizeof(DROPFILES) + list.size() * sizeof(wchar_t);
+  const HGLOBAL memory = GlobalAlloc(GHND, bytes);
+  auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+  header->pFiles = sizeof(DROPFILES);
+  header->fWide = TRUE;
+  std::memcpy(reinterpret_cast<char*>(header) + sizeof(DROPFILES), list.data(),
+              list.size() * sizeof(wchar_t));
+  GlobalUnlock(memory);
+  return static_cast<HDROP>(memory);
 }
 
 class FrmPellamarTest : public ::testing::Test {
@@ -228,6 +247,43 @@ TEST_F(FrmPellamarTest, EnterInTheSourceFieldPressesConvert) {
   EXPECT_TRUE(desktop_.messages.empty());
 }
 
+TEST_F(FrmPellamarTest, EnterPressesTheFocusedButtonElseConvertWhereTheFrameShows) {
+  folder_.Write("a.mcd", testing::RealCard("m1.mcd"));
+  const std::wstring folder = Widen(folder_.Folder());
+  const auto is_default = [this](const char* name) {
+    return (GetWindowLongPtrW(Control(name), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+  };
+  // "..." clicked with the mouse, cancelled, then Enter; then Tab to "...".
+  for (const bool by_click : {true, false}) {
+    SCOPED_TRACE(by_click ? "clicked" : "by Tab");
+    SetWindowTextW(Control("txtSource"), folder.c_str());
+    if (by_click) {
+      SendMessageW(Control("btnSource"), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+      SendMessageW(Control("btnSource"), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    } else {
+      SetFocus(Control("btnStart"));
+      PressKey(VK_TAB);
+    }
+    Pump();
+    ASSERT_EQ(GetFocus(), Control("btnSource"));
+    EXPECT_TRUE(is_default("btnSource"));
+    EXPECT_FALSE(is_default("btnStart"));
+    const std::size_t dialogs = desktop_.requests.size();
+    PressKey(VK_RETURN);
+    EXPECT_EQ(desktop_.requests.size(), dialogs + 1);
+    EXPECT_TRUE(desktop_.messages.empty());
+  }
+  EXPECT_FALSE(folder_.Exists("a.mem"));
+
+  PressKey(VK_TAB);  // into the field
+  EXPECT_TRUE(is_default("btnStart"));
+  EXPECT_FALSE(is_default("btnSource"));
+  SetWindowTextW(Control("txtSource"), folder.c_str());
+  PressKey(VK_RETURN);
+  ASSERT_EQ(desktop_.messages.size(), 1u);
+  EXPECT_TRUE(folder_.Exists("a.mem"));
+}
+
 TEST_F(FrmPellamarTest, PickingACardFillsTheFieldAndConvertsNothing) {
   folder_.Write("slot1.mcd", testing::RealCard("m1.mcd"));
   const std::wstring path = Widen(folder_.Folder()) + L"slot \u00e9t\u00e9.mcd";
@@ -299,6 +355,84 @@ TEST_F(FrmPellamarTest, KeysTypedDuringARunDoNotAnswerItsMessageBox) {
   ASSERT_EQ(desktop_.messages.size(), 1u);
   EXPECT_EQ(desktop_.messages[0].text, L"1 Files Processed");
   EXPECT_FALSE(key_waiting);
+}
+
+TEST_F(FrmPellamarTest, NoHandlerStartsWhileTheDialogOrTheMessageBoxIsUp) {
+  folder_.Write("a.mcd", testing::RealCard("m1.mcd"));
+  // Once while the dialog is up, once while the message box is.
+  const auto click_everything = [this, clicked = false]() mutable {
+    if (std::exchange(clicked, true)) return;
+    SendMessageW(Control("btnStart"), BM_CLICK, 0, 0);
+    SendMessageW(Control("btnSource"), BM_CLICK, 0, 0);
+    ClickLabel("Label2");
+  };
+  desktop_.WhileDialogShows(click_everything);
+  desktop_.WhileMessageShows(click_everything);
+  SetWindowTextW(Control("txtSource"), Widen(folder_.Folder()).c_str());
+
+  Click("btnSource");  // cancelled, which empties the field
+  SetWindowTextW(Control("txtSource"), Widen(folder_.Folder()).c_str());
+  Click("btnStart");
+
+  EXPECT_EQ(desktop_.requests.size(), 1u);
+  ASSERT_EQ(desktop_.messages.size(), 1u);
+  EXPECT_EQ(desktop_.messages[0].text, L"1 Files Processed");
+  EXPECT_TRUE(desktop_.launches.empty());
+}
+
+TEST_F(FrmPellamarTest, DropPutsTheFirstItemIntoTheFieldAFolderWithItsSeparator) {
+  folder_.Write("a.mcd", testing::RealCard("m1.mcd"));
+  folder_.Write("b.mcd", testing::RealCard("m1.mcd"));
+  const std::wstring folder = Widen(folder_.Folder());  // ends in "\\"
+  const std::wstring bare = folder.substr(0, folder.size() - 1);
+  EXPECT_NE(GetWindowLongPtrW(window_->hwnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
+  const std::vector<std::pair<std::vector<std::wstring>, std::wstring>> drops{
+      {{folder + L"a.mcd"}, folder + L"a.mcd"},
+      {{bare}, folder},
+      {{folder + L"b.mcd", folder + L"a.mcd"}, folder + L"b.mcd"},
+  };
+  for (const auto& [items, field] : drops) {
+    SetWindowTextW(Control("txtSource"), L"C:\\old\\x.mcd");
+    SendMessageW(window_->hwnd(), WM_DROPFILES, reinterpret_cast<WPARAM>(DropOf(items)), 0);
+    EXPECT_EQ(TextOf(Control("txtSource")), field);
+  }
+  EXPECT_FALSE(folder_.Exists("a.mem"));
+  EXPECT_TRUE(desktop_.messages.empty());
+  EXPECT_TRUE(desktop_.requests.empty());
+}
+
+// The room `text` takes in the message font, wrapped at word boundaries as
+// a message box wraps it, against the work area of the screen.
+bool FitsTheScreen(const std::wstring& text) {
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  NONCLIENTMETRICSW metrics{};
+  metrics.cbSize = sizeof(metrics);
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+  const HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+  const HDC dc = CreateCompatibleDC(nullptr);
+  const HGDIOBJ old = SelectObject(dc, font);
+  RECT needed{0, 0, work.right - work.left, 0};
+  DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+  SelectObject(dc, old);
+  DeleteDC(dc);
+  DeleteObject(font);
+  return needed.right <= work.right - work.left && needed.bottom <= work.bottom - work.top;
+}
+
+TEST_F(FrmPellamarTest, TheMessageFitsTheScreenWhateverTheFolderIsCalled) {
+  std::wstring words;
+  for (int i = 0; i < 1000; ++i) words += L"a few words ";
+  for (const std::wstring& name : {std::wstring(3000, L'x'), words}) {
+    desktop_.messages.clear();
+    const std::wstring folder = Widen(folder_.Folder()) + L"missing\\" + name + L"\\";
+    SetWindowTextW(Control("txtSource"), folder.c_str());
+    Click("btnStart");
+    ASSERT_EQ(desktop_.messages.size(), 1u);
+    const std::wstring& text = desktop_.messages[0].text;
+    EXPECT_EQ(text.substr(0, text.find(L'\n')), L"0 Files Processed");
+    EXPECT_TRUE(FitsTheScreen(text)) << text.size() << " characters";
+  }
 }
 
 TEST_F(FrmPellamarTest, CreditLabelOpensTheHomePageThroughTheShellAndChangesNothing) {

@@ -3,8 +3,12 @@
 // toolkit here; the Qt and Win32 windows turn these into controls.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <climits>
 #include <string_view>
+
+#include "core/batch_run.h"
 
 namespace pellamar::ui {
 
@@ -33,16 +37,26 @@ inline constexpr ControlSpec kBtnSource{"btnSource", "...", 3735, 315, 270, 315,
 inline constexpr ControlSpec kBtnStart{"btnStart", "Convert", 2700, 765, 1335, 930, 0};
 inline constexpr ControlSpec kLabel1{"Label1", "Bleem Memory Cards Directory:", 705, 90, 2970, 240,
                                      5};
-inline constexpr ControlSpec kLabel3{
-    "Label3", "This tool converts memory cards from Bleem! to VGS format in batch mode.",
-    60,       780,
-    2355,     585,
-    2};
+inline constexpr ControlSpec kLabel3{"Label3", kDescriptionText, 60, 780, 2355, 585, 2};
 inline constexpr ControlSpec kLabel2{"Label2", "Created By Orrinwald", 45, 1455, 1680, 195, 1};
 inline constexpr ControlSpec kImage1{"Image1", "", 30, 15, 555, 525, kNoFocus};
 
 inline constexpr std::array<ControlSpec, 7> kControls = {kTxtSource, kBtnSource, kBtnStart, kLabel1,
                                                          kLabel3,    kLabel2,    kImage1};
+
+// The controls by tab index, those that take no focus last: the order in
+// which Tab visits them (labels are passed over, as they take no focus).
+constexpr std::array<const ControlSpec*, kControls.size()> InTabOrder() {
+  std::array<const ControlSpec*, kControls.size()> order{};
+  std::transform(kControls.begin(), kControls.end(), order.begin(),
+                 [](const ControlSpec& control) { return &control; });
+  const auto rank = [](const ControlSpec* control) {
+    return control->tab_index == kNoFocus ? INT_MAX : control->tab_index;
+  };
+  std::sort(order.begin(), order.end(),
+            [&](const auto* a, const auto* b) { return rank(a) < rank(b); });
+  return order;
+}
 
 // Pictures, in pixels.
 inline constexpr int kConvertPictureWidth = 43;

@@ -2,12 +2,7 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileDialog>
-#include <QFileInfo>
-#include <QMessageBox>
 #include <QRegularExpression>
-#include <deque>
-#include <memory>
 
 #include "ui/common/filter_string.h"
 
@@ -17,79 +12,32 @@ namespace {
 // The longest proposed file name a save dialog takes, in characters.
 constexpr int kMaxProposedName = 254;
 
-struct SeamState {
-  std::deque<QString> next_file_names;
-  FileDialogRequest last_answered;
-  bool use_qt_dialog = false;
-};
-
-SeamState& Seam() {
-  static SeamState state;
-  return state;
+// `pattern` as every dialog Qt may use applies it: GTK's chooser and the
+// desktop portal match glob patterns case-sensitively, so each letter
+// matches either case, as the run's listing does ("*.mcd" offers B.MCD);
+// "*.*" is every file, one without a dot in its name too. A pattern that
+// brackets characters itself is taken as it is.
+QString AnyCasePattern(const QString& pattern) {
+  if (pattern == "*.*") return "*";
+  if (pattern.contains('[')) return pattern;
+  QString any_case;
+  for (const QChar c : pattern) {
+    if (c.toLower() == c.toUpper()) {
+      any_case += c;
+    } else {
+      any_case += QString('[') + c.toLower() + c.toUpper() + ']';
+    }
+  }
+  return any_case;
 }
-
-// Qt's file dialog has no prompt before creating a file; this one asks.
-class SaveFileDialog : public QFileDialog {
- public:
-  using QFileDialog::QFileDialog;
-
- protected:
-  void accept() override {
-    const QString file = selectedFiles().value(0);
-    if (!file.isEmpty() && !QFileInfo::exists(file) && !ConfirmCreate(file)) return;
-    QFileDialog::accept();  // asks in turn before replacing an existing file
-  }
-
- private:
-  bool ConfirmCreate(const QString& file) {
-    const QString question = tr("%1 does not exist.\nDo you want to create it?");
-    return QMessageBox::warning(this, windowTitle(), question.arg(QFileInfo(file).fileName()),
-                                QMessageBox::Yes | QMessageBox::No,
-                                QMessageBox::No) == QMessageBox::Yes;
-  }
-};
 
 QString QtNameFilter(const FileTypeFilter& entry) {
-  QString description = QString::fromStdString(entry.description);
-  const QString pattern = QString::fromStdString(entry.pattern);
-  const QString own_ending = "(" + pattern + ")";
-  if (description.endsWith(own_ending)) {
-    description.chop(own_ending.size());
-  } else {
-    description += ' ';
+  QStringList patterns;
+  const QString all = QString::fromStdString(entry.pattern);
+  for (const QString& pattern : all.split(';', Qt::SkipEmptyParts)) {
+    patterns << AnyCasePattern(pattern);
   }
-  return description + "(" + QString(pattern).replace(';', ' ') + ")";
-}
-
-std::unique_ptr<QFileDialog> MakeDialog(const FileDialogRequest& request) {
-  std::unique_ptr<QFileDialog> dialog = request.save
-                                            ? std::make_unique<SaveFileDialog>(request.owner)
-                                            : std::make_unique<QFileDialog>(request.owner);
-  dialog->setOption(QFileDialog::DontUseNativeDialog, Seam().use_qt_dialog);
-  dialog->setWindowTitle(request.title);
-  dialog->setDirectory(request.folder);
-  dialog->setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  dialog->setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-  if (!request.name_filters.isEmpty()) {
-    dialog->setNameFilters(request.name_filters);
-    dialog->selectNameFilter(request.name_filters.first());
-  }
-  if (!request.file_name.isEmpty()) dialog->selectFile(request.file_name);
-  return dialog;
-}
-
-// The full path the user confirmed, or "" on cancel.
-QString Run(const FileDialogRequest& request) {
-  SeamState& seam = Seam();
-  if (!seam.next_file_names.empty()) {
-    seam.last_answered = request;
-    const QString answer = seam.next_file_names.front();
-    seam.next_file_names.pop_front();
-    return answer;
-  }
-  const std::unique_ptr<QFileDialog> dialog = MakeDialog(request);
-  if (dialog->exec() != QDialog::Accepted) return {};
-  return dialog->selectedFiles().value(0);
+  return QString::fromStdString(entry.description) + " (" + patterns.join(' ') + ")";
 }
 
 // Reads the caller's arguments into a request and converts `filter` in place.
@@ -104,7 +52,7 @@ FileDialogRequest RequestFor(QWidget& owner, std::string& filter, const std::str
   return request;
 }
 
-std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+std::string LocalPath(const QUrl& chosen) { return LocalPathOf(chosen).value_or(std::string()); }
 
 }  // namespace
 
@@ -112,6 +60,13 @@ QStringList QtNameFilters(const std::string& filter) {
   QStringList filters;
   for (const FileTypeFilter& entry : SplitFilterString(filter)) filters << QtNameFilter(entry);
   return filters;
+}
+
+std::optional<std::string> LocalPathOf(const QUrl& url) {
+  if (!url.isLocalFile() || !(url.host().isEmpty() || url.host() == "localhost")) {
+    return std::nullopt;
+  }
+  return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
 }
 
 QString LocalFolderFor(const std::string& init_dir) {
@@ -123,27 +78,18 @@ QString LocalFolderFor(const std::string& init_dir) {
   return QDir::cleanPath(QDir::homePath() + '/' + below_drive);
 }
 
-std::string OpenDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
-                       const std::string& InitDir) {
-  return LocalPath(Run(RequestFor(Form1, Filter, Title, InitDir)));
+std::string OpenDialog(DesktopCalls& desktop, QWidget& Form1, std::string& Filter,
+                       const std::string& Title, const std::string& InitDir) {
+  return LocalPath(desktop.RunFileDialog(RequestFor(Form1, Filter, Title, InitDir)));
 }
 
-std::string SaveDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
-                       const std::string& InitDir, const std::string& DefaultFilename) {
+std::string SaveDialog(DesktopCalls& desktop, QWidget& Form1, std::string& Filter,
+                       const std::string& Title, const std::string& InitDir,
+                       const std::string& DefaultFilename) {
   FileDialogRequest request = RequestFor(Form1, Filter, Title, InitDir);
   request.save = true;
   request.file_name = QString::fromStdString(DefaultFilename).left(kMaxProposedName);
-  return LocalPath(Run(request));
+  return LocalPath(desktop.RunFileDialog(request));
 }
-
-void FileDialogSeam::SetNextFileName(const QString& path) {
-  Seam().next_file_names.push_back(path);
-}
-
-FileDialogRequest FileDialogSeam::LastAnsweredRequest() { return Seam().last_answered; }
-
-void FileDialogSeam::UseQtDialog(bool on) { Seam().use_qt_dialog = on; }
-
-void FileDialogSeam::Reset() { Seam() = SeamState(); }
 
 }  // namespace pellamar::ui

@@ -1,18 +1,22 @@
-// The main window's open and save dialogs, on QFileDialog: the platform's
-// native dialog where there is one, Qt's own otherwise.
+// The main window's open and save dialogs: one request per call, filled
+// from the caller's arguments and shown through DesktopCalls, and the path
+// the user confirmed, or "".
 #pragma once
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
+#include <optional>
 #include <string>
 
-class QWidget;
+#include "ui/qt/desktop_calls.h"
 
 namespace pellamar::ui {
 
 // The Qt name filters for a filter string ("description|pattern|..."), in
-// its order: "description (patterns)" with the patterns separated by spaces.
-// A description that already ends in "(pattern)" keeps that ending once.
+// its order: "description (patterns)", the description as written, the
+// patterns separated by spaces and made to match names in any case, "*.*"
+// standing for every file. The dialogs show the description alone.
 QStringList QtNameFilters(const std::string& filter);
 
 // The folder a dialog starts in for `init_dir`. A path with a drive letter
@@ -20,40 +24,24 @@ QStringList QtNameFilters(const std::string& filter);
 // home folder; any other path is taken as it is.
 QString LocalFolderFor(const std::string& init_dir);
 
-// Asks the user for an existing file with a dialog modal to `Form1`, titled
+// The local path `url` names, in the bytes the file system spells it with
+// (a name that is not UTF-8 keeps its own), or nothing when `url` is not a
+// file of this machine.
+std::optional<std::string> LocalPathOf(const QUrl& url);
+
+// Asks the user, through `desktop`, for an existing file with a dialog modal to `Form1`, titled
 // `Title`, showing `InitDir` and the file types of `Filter`, the first in
 // force. `Filter` is converted in place as ConvertFilterString does.
-// Returns the chosen file's full path, or "" when the user cancels.
-std::string OpenDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
-                       const std::string& InitDir);
+// Returns the chosen file's full path, byte for byte as the file system
+// names it, or "" when the user cancels.
+std::string OpenDialog(DesktopCalls& desktop, QWidget& Form1, std::string& Filter,
+                       const std::string& Title, const std::string& InitDir);
 
 // The same for a file to write, proposing `DefaultFilename` (its first 254
 // characters). The dialog asks before it accepts a file that exists (to
 // replace it) and one that does not (to create it), and stays open on No.
-std::string SaveDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
-                       const std::string& InitDir, const std::string& DefaultFilename);
-
-// What a dialog was asked to show.
-struct FileDialogRequest {
-  bool save = false;
-  QWidget* owner = nullptr;
-  QString title;
-  QString folder;
-  QStringList name_filters;  // the first one in force
-  QString file_name;         // proposed; save dialogs only
-};
-
-// Test seam. Answers queued here are given instead of showing a dialog.
-class FileDialogSeam {
- public:
-  // The next dialog returns `path` without being shown; "" stands for Cancel.
-  static void SetNextFileName(const QString& path);
-  // The request of the dialog answered last from the queue.
-  static FileDialogRequest LastAnsweredRequest();
-  // Shows Qt's own dialog even where the platform has a native one.
-  static void UseQtDialog(bool on);
-  // Forgets queued answers and the last request, and uses native dialogs again.
-  static void Reset();
-};
+std::string SaveDialog(DesktopCalls& desktop, QWidget& Form1, std::string& Filter,
+                       const std::string& Title, const std::string& InitDir,
+                       const std::string& DefaultFilename);
 
 }  // namespace pellamar::ui

@@ -1,18 +1,22 @@
 #include "ui/qt/frm_pellamar.h"
 
 #include <QCoreApplication>
+#include <QDropEvent>
 #include <QFile>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QScopedValueRollback>
-#include <QShortcut>
 #include <QUrl>
+#include <filesystem>
+#include <limits>
+#include <optional>
 
 #include "ui/common/form_layout.h"
+#include "ui/common/message_text.h"
 #include "ui/qt/controls.h"
 #include "ui/qt/file_dialog.h"
-#include "ui/qt/message_box.h"
-#include "ui/qt/url_launch.h"
 
 namespace pellamar::ui {
 namespace {
@@ -74,6 +78,36 @@ Label* MakeLabel(const ControlSpec& row, QWidget* parent) {
   return label;
 }
 
+// Swallows every key, click and other input event delivered while it is
+// installed.
+class InputSwallow : public QObject {
+ protected:
+  bool eventFilter(QObject* /*watched*/, QEvent* event) override {
+    return dynamic_cast<QInputEvent*>(event) != nullptr;
+  }
+};
+
+// Keys and clicks that arrived while a run kept the thread were meant for
+// the window; none of them may answer the message box about to appear, so
+// whatever is queued is handled now with its input dropped.
+void DropQueuedInput() {
+  InputSwallow swallow;
+  QCoreApplication::instance()->installEventFilter(&swallow);
+  QCoreApplication::processEvents();
+  QCoreApplication::instance()->removeEventFilter(&swallow);
+}
+
+// What a drop of `data` puts into the source field: the first item, when it
+// is a local file or folder, a folder with its separator at the end.
+std::optional<std::string> DroppedSource(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls() || data->urls().isEmpty()) return std::nullopt;
+  std::optional<std::string> path = LocalPathOf(data->urls().first());
+  if (!path) return std::nullopt;
+  std::error_code error;
+  if (std::filesystem::is_directory(*path, error) && !path->ends_with('/')) *path += '/';
+  return path;
+}
+
 QMessageBox::Icon IconFor(int style) {
   if (style == kStyleWarning) return QMessageBox::Warning;
   if (style == kStyleInformation) return QMessageBox::Information;
@@ -82,7 +116,8 @@ QMessageBox::Icon IconFor(int style) {
 
 }  // namespace
 
-frmPellamar::frmPellamar(QWidget* parent) : QWidget(parent, kFrame), fs_(NewPlatformFileSystem()) {
+frmPellamar::frmPellamar(DesktopCalls& desktop, FileSystem& fs, QWidget* parent)
+    : QDialog(parent, kFrame), desktop_(desktop), fs_(fs) {
   SetUpWindow();
   CreateControls();
   SetUpKeyboard();
@@ -92,6 +127,7 @@ frmPellamar::frmPellamar(QWidget* parent) : QWidget(parent, kFrame), fs_(NewPlat
 frmPellamar::~frmPellamar() = default;
 
 void frmPellamar::SetUpWindow() {
+  setAcceptDrops(true);
   setWindowTitle(kWindowCaption);
   setWindowIcon(QIcon(":/pellamar.ico"));
   setFixedSize(TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips));
@@ -100,6 +136,8 @@ void frmPellamar::SetUpWindow() {
 
 void frmPellamar::CreateControls() {
   txtSource = Place(new QLineEdit(this), kTxtSource);
+  txtSource->setAcceptDrops(false);                          // a drop on the field is the window's
+  txtSource->setMaxLength(std::numeric_limits<int>::max());  // no limit of its own
   btnSource = Place(new QPushButton(ToQString(kBtnSource.caption), this), kBtnSource);
   btnStart = Place(new PictureButton(QPixmap(":/convert.gif"), ToQString(kBtnStart.caption), this),
                    kBtnStart);
@@ -117,15 +155,43 @@ void frmPellamar::CreateControls() {
 }
 
 void frmPellamar::SetUpKeyboard() {
-  // Tab runs "Convert", "...", the source field; labels take no focus.
-  setTabOrder(btnStart, btnSource);
-  setTabOrder(btnSource, txtSource);
+  // Tab visits the controls in the order of the control table's tab
+  // indexes: "Convert", "...", the source field; labels take no focus.
+  const auto order = InTabOrder();
+  for (std::size_t i = 1; i < order.size(); ++i) {
+    setTabOrder(findChild<QWidget*>(ToQString(order[i - 1]->name)),
+                findChild<QWidget*>(ToQString(order[i]->name)));
+  }
+  // Enter presses the push button that has the focus, and "Convert" from
+  // anywhere else: QDialog moves the default-button frame to where Enter
+  // will act, and back to "Convert" when the focus leaves the buttons.
+  for (QPushButton* button : {btnSource, static_cast<QPushButton*>(btnStart)}) {
+    button->setAutoDefault(true);
+  }
   btnStart->setDefault(true);
   btnStart->setFocus();
-  // Enter presses "Convert" wherever the focus is, the source field included.
-  for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
-    new QShortcut(QKeySequence(key), this, [this] { btnStart->click(); });
+}
+
+// A card or folder dragged from the file manager goes into the source field
+// as if picked with "..."; nothing converts until "Convert" is pressed.
+// Anything else is refused, and so is every drop while a handler runs.
+void frmPellamar::dragEnterEvent(QDragEnterEvent* event) {
+  if (!handler_running_ && DroppedSource(event->mimeData())) event->acceptProposedAction();
+}
+
+void frmPellamar::dropEvent(QDropEvent* event) {
+  const std::optional<std::string> path = DroppedSource(event->mimeData());
+  if (handler_running_ || !path) return;
+  ShowSourcePath(*path);
+  event->acceptProposedAction();
+}
+
+void frmPellamar::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Cancel)) {
+    QWidget::keyPressEvent(event);
+    return;
   }
+  QDialog::keyPressEvent(event);
 }
 
 void frmPellamar::ConnectHandlers() {
@@ -150,29 +216,41 @@ void frmPellamar::RunHandler(void (frmPellamar::*handler)()) {
 std::string frmPellamar::SaveDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
                                     const std::string& InitDir,
                                     const std::string& DefaultFilename) {
-  return ui::SaveDialog(Form1, Filter, Title, InitDir, DefaultFilename);
+  return ui::SaveDialog(desktop_, Form1, Filter, Title, InitDir, DefaultFilename);
 }
 
 std::string frmPellamar::OpenDialog(QWidget& Form1, std::string& Filter, const std::string& Title,
                                     const std::string& InitDir) {
-  return ui::OpenDialog(Form1, Filter, Title, InitDir);
+  return ui::OpenDialog(desktop_, Form1, Filter, Title, InitDir);
 }
 
 void frmPellamar::btnSource_Click() {
   std::string filter = kSourceFilter;
   const std::string title = kPickCardTitle;
   const std::string init_dir = kPickCardInitialDir;
-  const std::string card = OpenDialog(*this, filter, title, init_dir);
-  txtSource->setText(QFile::decodeName(QByteArray::fromStdString(card)));
+  ShowSourcePath(OpenDialog(*this, filter, title, init_dir));
 }
 
-void frmPellamar::btnStart_Click() { pellamar::btnStart_Click(*this, *fs_); }
+// The field shows the path decoded; a name that is not UTF-8 shows with
+// U+FFFD in it. Until the user edits the field, the run gets the path's own
+// bytes, so such a folder is converted all the same.
+void frmPellamar::ShowSourcePath(const std::string& path) {
+  txtSource->setText(QFile::decodeName(QByteArray::fromStdString(path)));
+  source_path_ = path;
+  shown_source_ = txtSource->text();
+}
 
-bool frmPellamar::FileHasData(const std::string& path) { return pellamar::FileHasData(*fs_, path); }
+void frmPellamar::btnStart_Click() { pellamar::btnStart_Click(*this, fs_); }
 
-void frmPellamar::Label2_Click() { OpenUrl(QUrl(ToQString(HomePage()))); }
+bool frmPellamar::FileHasData(const std::string& path) { return pellamar::FileHasData(fs_, path); }
 
-std::string frmPellamar::SourceText() { return QFile::encodeName(txtSource->text()).toStdString(); }
+void frmPellamar::Label2_Click() { desktop_.OpenUrl(QUrl(ToQString(HomePage()))); }
+
+std::string frmPellamar::SourceText() {
+  const QString text = txtSource->text();
+  if (text == shown_source_) return source_path_;
+  return QFile::encodeName(text).toStdString();
+}
 
 void frmPellamar::SetLabel3Caption(const std::string& caption) {
   Label3->setText(QString::fromStdString(caption));
@@ -186,7 +264,9 @@ void frmPellamar::RepaintNow() { QCoreApplication::sendPostedEvents(this, QEvent
 std::string frmPellamar::Caption() { return windowTitle().toStdString(); }
 
 void frmPellamar::ShowMessageBox(const std::string& text, int style, const std::string& title) {
-  ShowMessage(*this, QString::fromStdString(text), IconFor(style), QString::fromStdString(title));
+  DropQueuedInput();
+  desktop_.ShowMessage(*this, QString::fromStdString(FitMessageText(text)), IconFor(style),
+                       QString::fromStdString(title));
 }
 
 }  // namespace pellamar::ui

@@ -1,11 +1,10 @@
 #include "ui/win32/frm_pellamar.h"
 
-#include <algorithm>
 #include <array>
-#include <climits>
 #include <utility>
 
 #include "core/wide_text.h"
+#include "ui/common/message_text.h"
 #include "ui/win32/control_ids.h"
 #include "ui/win32/dpi.h"
 #include "ui/win32/file_dialogs.h"
@@ -88,6 +87,7 @@ bool frmPellamar::Create(HINSTANCE instance) {
   CreateControls();
   OrderForTabbing();
   AddToolTip();
+  DragAcceptFiles(hwnd_, TRUE);
   ApplyDpi(DpiOfWindow(hwnd_));
   return true;
 }
@@ -95,22 +95,38 @@ bool frmPellamar::Create(HINSTANCE instance) {
 void frmPellamar::Show(int show_command) {
   ShowWindow(hwnd_, show_command);
   UpdateWindow(hwnd_);
-  SetFocus(btnStart_);
+  SetFocus(btnStart);
 }
 
 bool frmPellamar::TranslateDialogKeys(MSG* message) {
-  return hwnd_ != nullptr && IsDialogMessageW(hwnd_, message);
+  if (hwnd_ == nullptr || !IsDialogMessageW(hwnd_, message)) return false;
+  ShowDefaultButton();  // the dialog manager may have moved the frame itself
+  return true;
+}
+
+// Enter presses the push button that has the focus, and "Convert" from
+// anywhere else (DM_GETDEFID): the default-button frame goes where Enter
+// will act, as the dialog manager does in a dialog box.
+void frmPellamar::ShowDefaultButton() {
+  const HWND focus = GetFocus();
+  if (focus != nullptr && !IsChild(hwnd_, focus)) return;
+  const HWND acts = focus == btnSource ? btnSource : btnStart;
+  for (HWND button : {btnSource, btnStart}) {
+    const auto style = static_cast<DWORD>(GetWindowLongPtrW(button, GWL_STYLE)) & BS_TYPEMASK;
+    const DWORD wanted = button == acts ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+    if (style != wanted) SendMessageW(button, BM_SETSTYLE, wanted, TRUE);
+  }
 }
 
 HWND frmPellamar::Control(std::string_view name) const {
   const std::array<std::pair<const ui::ControlSpec*, HWND>, 7> controls{{
-      {&ui::kTxtSource, txtSource_},
-      {&ui::kBtnSource, btnSource_},
-      {&ui::kBtnStart, btnStart_},
-      {&ui::kLabel1, Label1_},
-      {&ui::kLabel3, Label3_},
-      {&ui::kLabel2, Label2_},
-      {&ui::kImage1, Image1_},
+      {&ui::kTxtSource, txtSource},
+      {&ui::kBtnSource, btnSource},
+      {&ui::kBtnStart, btnStart},
+      {&ui::kLabel1, Label1},
+      {&ui::kLabel3, Label3},
+      {&ui::kLabel2, Label2},
+      {&ui::kImage1, Image1},
   }};
   for (const auto& [layout, control] : controls) {
     if (layout->name == name) return control;
@@ -132,15 +148,10 @@ std::string frmPellamar::OpenDialog(HWND Form1, std::string& Filter, const std::
 void frmPellamar::btnSource_Click() {
   std::string filter = ui::kSourceFilter;
   const std::string path = OpenDialog(hwnd_, filter, ui::kPickCardTitle, ui::kPickCardInitialDir);
-  SetWindowTextW(txtSource_, Widen(path).c_str());
+  SetWindowTextW(txtSource, Widen(path).c_str());
 }
 
-void frmPellamar::btnStart_Click() {
-  if (running_) return;
-  running_ = true;
-  pellamar::btnStart_Click(*this, fs_);
-  running_ = false;
-}
+void frmPellamar::btnStart_Click() { pellamar::btnStart_Click(*this, fs_); }
 
 bool frmPellamar::FileHasData(const std::string& path) { return pellamar::FileHasData(fs_, path); }
 
@@ -148,10 +159,10 @@ void frmPellamar::Label2_Click() {
   desktop_.ShellOpen(nullptr, nullptr, home_page_.c_str(), nullptr, kShellDirectory, SW_SHOWNORMAL);
 }
 
-std::string frmPellamar::SourceText() { return Narrow(WindowText(txtSource_)); }
+std::string frmPellamar::SourceText() { return Narrow(WindowText(txtSource)); }
 
 void frmPellamar::SetLabel3Caption(const std::string& caption) {
-  SetWindowTextW(Label3_, Widen(caption).c_str());
+  SetWindowTextW(Label3, Widen(caption).c_str());
 }
 
 void frmPellamar::RepaintNow() {
@@ -163,7 +174,8 @@ std::string frmPellamar::Caption() { return Narrow(WindowText(hwnd_)); }
 
 void frmPellamar::ShowMessageBox(const std::string& text, int style, const std::string& title) {
   DropQueuedInput();
-  desktop_.ShowMessage(hwnd_, Widen(text).c_str(), Widen(title).c_str(), static_cast<UINT>(style));
+  desktop_.ShowMessage(hwnd_, Widen(ui::FitMessageText(text)).c_str(), Widen(title).c_str(),
+                       static_cast<UINT>(style));
 }
 
 LRESULT CALLBACK frmPellamar::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -198,6 +210,9 @@ LRESULT frmPellamar::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_ACTIVATE:
       OnActivate(LOWORD(wparam) != WA_INACTIVE);
       return 0;
+    case WM_DROPFILES:
+      OnDropFiles(reinterpret_cast<HDROP>(wparam));
+      return 0;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return 0;
@@ -210,13 +225,25 @@ LRESULT frmPellamar::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void frmPellamar::OnCommand(int id, int code) {
-  if (id == kIdBtnSource && code == BN_CLICKED) btnSource_Click();
-  if (id == kIdBtnStart && code == BN_CLICKED) btnStart_Click();
-  if (id == kIdLabel2 && code == STN_CLICKED) Label2_Click();
+  if (code == BN_SETFOCUS || code == EN_SETFOCUS) ShowDefaultButton();
+  if (id == kIdBtnSource && code == BN_CLICKED) RunHandler(&frmPellamar::btnSource_Click);
+  if (id == kIdBtnStart && code == BN_CLICKED) RunHandler(&frmPellamar::btnStart_Click);
+  if (id == kIdLabel2 && code == STN_CLICKED) RunHandler(&frmPellamar::Label2_Click);
+}
+
+// A handler keeps the thread until it ends, but the modal loops of its
+// dialog and message box still deliver messages sent to the window. A click
+// that arrives so is dropped, so that no handler, above all no second run,
+// ever starts inside another.
+void frmPellamar::RunHandler(void (frmPellamar::*handler)()) {
+  if (handler_running_) return;
+  handler_running_ = true;
+  (this->*handler)();
+  handler_running_ = false;
 }
 
 LRESULT frmPellamar::OnCtlColorStatic(HDC dc, HWND control) {
-  if (control != Label2_) {
+  if (control != Label2) {
     return DefWindowProcW(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
                           reinterpret_cast<LPARAM>(control));
   }
@@ -226,7 +253,7 @@ LRESULT frmPellamar::OnCtlColorStatic(HDC dc, HWND control) {
 }
 
 void frmPellamar::OnDrawItem(const DRAWITEMSTRUCT& item) {
-  if (item.hwndItem != Image1_) return;
+  if (item.hwndItem != Image1) return;
   FillRect(item.hDC, &item.rcItem, GetSysColorBrush(COLOR_BTNFACE));
   if (image1_picture_ == nullptr) return;
   ImageList_Draw(image1_picture_, 0, item.hDC, item.rcItem.left, item.rcItem.top, ILD_NORMAL);
@@ -238,7 +265,25 @@ void frmPellamar::OnActivate(bool active) {
     if (focus != nullptr && IsChild(hwnd_, focus)) focus_ = focus;
     return;
   }
-  SetFocus(focus_ != nullptr ? focus_ : btnStart_);
+  SetFocus(focus_ != nullptr ? focus_ : btnStart);
+}
+
+// A card or folder dragged from Explorer goes into the source field as if
+// picked with "...": the first of several items, a folder with its
+// separator at the end. Nothing converts until "Convert" is pressed, and
+// nothing is taken while a handler runs. (The shell itself refuses what is
+// not a file, with the no-drop cursor.)
+void frmPellamar::OnDropFiles(HDROP drop) {
+  const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+  std::wstring path(length + 1, L'\0');
+  path.resize(DragQueryFileW(drop, 0, path.data(), length + 1));
+  DragFinish(drop);
+  if (handler_running_ || path.empty()) return;
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const bool folder =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (folder && path.back() != L'\\') path += L'\\';
+  SetWindowTextW(txtSource, path.c_str());
 }
 
 void frmPellamar::OnDpiChanged(UINT dpi, const RECT& suggested) {
@@ -248,15 +293,18 @@ void frmPellamar::OnDpiChanged(UINT dpi, const RECT& suggested) {
 }
 
 void frmPellamar::CreateControls() {
-  txtSource_ = AddControl(ui::kTxtSource, WC_EDITW, WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL,
-                          WS_EX_CLIENTEDGE, kIdTxtSource);
-  SendMessageW(txtSource_, EM_SETLIMITTEXT, 0, 0);  // as long as Windows allows
-  btnSource_ = AddControl(ui::kBtnSource, WC_BUTTONW, WS_TABSTOP | BS_PUSHBUTTON, 0, kIdBtnSource);
-  btnStart_ = AddControl(ui::kBtnStart, WC_BUTTONW, WS_TABSTOP | BS_DEFPUSHBUTTON, 0, kIdBtnStart);
-  Label1_ = AddControl(ui::kLabel1, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel1);
-  Label3_ = AddControl(ui::kLabel3, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel3);
-  Label2_ = AddControl(ui::kLabel2, WC_STATICW, SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0, kIdLabel2);
-  Image1_ = AddControl(ui::kImage1, WC_STATICW, SS_OWNERDRAW, 0, kIdImage1);
+  txtSource = AddControl(ui::kTxtSource, WC_EDITW, WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL,
+                         WS_EX_CLIENTEDGE, kIdTxtSource);
+  SendMessageW(txtSource, EM_SETLIMITTEXT, 0, 0);  // as long as Windows allows
+  // BS_NOTIFY: the buttons report when they take the focus.
+  btnSource = AddControl(ui::kBtnSource, WC_BUTTONW, WS_TABSTOP | BS_PUSHBUTTON | BS_NOTIFY, 0,
+                         kIdBtnSource);
+  btnStart = AddControl(ui::kBtnStart, WC_BUTTONW, WS_TABSTOP | BS_DEFPUSHBUTTON | BS_NOTIFY, 0,
+                        kIdBtnStart);
+  Label1 = AddControl(ui::kLabel1, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel1);
+  Label3 = AddControl(ui::kLabel3, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel3);
+  Label2 = AddControl(ui::kLabel2, WC_STATICW, SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0, kIdLabel2);
+  Image1 = AddControl(ui::kImage1, WC_STATICW, SS_OWNERDRAW, 0, kIdImage1);
 }
 
 HWND frmPellamar::AddControl(const ui::ControlSpec& layout, const wchar_t* window_class,
@@ -267,18 +315,9 @@ HWND frmPellamar::AddControl(const ui::ControlSpec& layout, const wchar_t* windo
 }
 
 // Tab and Shift+Tab follow the order of the children, so the children are
-// ordered by their tab index; the picture, which takes no focus, goes last.
+// put in the order of the control table's tab indexes.
 void frmPellamar::OrderForTabbing() {
-  std::array<const ui::ControlSpec*, ui::kControls.size()> order;
-  std::transform(ui::kControls.begin(), ui::kControls.end(), order.begin(),
-                 [](const ui::ControlSpec& layout) { return &layout; });
-  std::stable_sort(order.begin(), order.end(), [](const auto* a, const auto* b) {
-    const auto rank = [](const ui::ControlSpec* layout) {
-      return layout->tab_index == ui::kNoFocus ? INT_MAX : layout->tab_index;
-    };
-    return rank(a) < rank(b);
-  });
-  for (const ui::ControlSpec* layout : order) {
+  for (const ui::ControlSpec* layout : ui::InTabOrder()) {
     SetWindowPos(Control(layout->name), HWND_BOTTOM, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
@@ -293,7 +332,7 @@ void frmPellamar::AddToolTip() {
   tool.cbSize = sizeof(tool);
   tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
   tool.hwnd = hwnd_;
-  tool.uId = reinterpret_cast<UINT_PTR>(Label2_);
+  tool.uId = reinterpret_cast<UINT_PTR>(Label2);
   tool.lpszText = home_page_.data();
   SendMessageW(tooltip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
 }
@@ -334,10 +373,10 @@ void frmPellamar::ApplyFonts(UINT dpi) {
   const HFONT credit_font = NewFont(Widen(ui::kCreditFontFace).c_str(),
                                     -MulDiv(credit_points_100, static_cast<int>(dpi), 7200),
                                     ui::kCreditFontWeight, true, ANSI_CHARSET);
-  for (HWND control : {txtSource_, btnSource_, btnStart_, Label1_, Label3_}) {
+  for (HWND control : {txtSource, btnSource, btnStart, Label1, Label3}) {
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(dialog_font), FALSE);
   }
-  SendMessageW(Label2_, WM_SETFONT, reinterpret_cast<WPARAM>(credit_font), FALSE);
+  SendMessageW(Label2, WM_SETFONT, reinterpret_cast<WPARAM>(credit_font), FALSE);
   if (dialog_font_ != nullptr) DeleteObject(dialog_font_);
   if (credit_font_ != nullptr) DeleteObject(credit_font_);
   dialog_font_ = dialog_font;
@@ -354,12 +393,12 @@ void frmPellamar::ApplyPictures(UINT dpi) {
   BUTTON_IMAGELIST picture{};
   picture.himl = convert;
   picture.uAlign = BUTTON_IMAGELIST_ALIGN_TOP;
-  SendMessageW(btnStart_, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&picture));
+  SendMessageW(btnStart, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&picture));
   if (convert_picture_ != nullptr) ImageList_Destroy(convert_picture_);
   if (image1_picture_ != nullptr) ImageList_Destroy(image1_picture_);
   convert_picture_ = convert;
   image1_picture_ = image1;
-  InvalidateRect(Image1_, nullptr, TRUE);
+  InvalidateRect(Image1, nullptr, TRUE);
 }
 
 void frmPellamar::FreeResources() {

@@ -8,6 +8,7 @@
 #include <windows.h>
 // After windows.h, which it needs.
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <string>
 #include <string_view>
@@ -36,7 +37,8 @@ class frmPellamar : public WindowOperations {
   // Shows the window with the focus on "Convert".
   void Show(int show_command);
   // Gives `message` the dialog keys: Tab and Shift+Tab between "Convert",
-  // "..." and the source field, Space on a button, Enter for "Convert".
+  // "..." and the source field, Space on a button, Enter on the button
+  // that has the focus and for "Convert" elsewhere.
   // True when the message was handled and must not be dispatched.
   bool TranslateDialogKeys(MSG* message);
 
@@ -54,7 +56,7 @@ class frmPellamar : public WindowOperations {
   // Picks a card with the open dialog and puts its path, or "" on cancel,
   // into the source field.
   void btnSource_Click() override;
-  // Runs "Convert" once; ignored while a run is already in progress.
+  // Runs "Convert" once.
   void btnStart_Click();
   bool FileHasData(const std::string& path);
   // Asks the shell to open the home page.
@@ -71,9 +73,13 @@ class frmPellamar : public WindowOperations {
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
   void OnCommand(int id, int code);
+  void ShowDefaultButton();
+  // Runs one click handler to its end; see the definition.
+  void RunHandler(void (frmPellamar::*handler)());
   LRESULT OnCtlColorStatic(HDC dc, HWND control);
   void OnDrawItem(const DRAWITEMSTRUCT& item);
   void OnActivate(bool active);
+  void OnDropFiles(HDROP drop);
   void OnDpiChanged(UINT dpi, const RECT& suggested);
 
   void CreateControls();
@@ -93,13 +99,13 @@ class frmPellamar : public WindowOperations {
   FileSystem& fs_;
   HINSTANCE instance_ = nullptr;
   HWND hwnd_ = nullptr;
-  HWND txtSource_ = nullptr;
-  HWND btnSource_ = nullptr;
-  HWND btnStart_ = nullptr;
-  HWND Label1_ = nullptr;
-  HWND Label3_ = nullptr;
-  HWND Label2_ = nullptr;
-  HWND Image1_ = nullptr;
+  HWND txtSource = nullptr;
+  HWND btnSource = nullptr;
+  HWND btnStart = nullptr;
+  HWND Label1 = nullptr;
+  HWND Label3 = nullptr;
+  HWND Label2 = nullptr;
+  HWND Image1 = nullptr;
   HWND tooltip_ = nullptr;
   HWND focus_ = nullptr;  // the control that had the focus when the window was deactivated
   HFONT dialog_font_ = nullptr;
@@ -108,7 +114,7 @@ class frmPellamar : public WindowOperations {
   HIMAGELIST image1_picture_ = nullptr;
   std::wstring home_page_;
   UINT dpi_ = 0;
-  bool running_ = false;
+  bool handler_running_ = false;
 };
 
 }  // namespace pellamar::win32
