@@ -7,7 +7,7 @@
 namespace pellamar::cli {
 namespace {
 
-constexpr char kUsage[] = "Usage: pellamar-cli [--verbose] [--] PATH\n";
+constexpr char kUsage[] = "Usage: pellamar-cli [--verbose] [--dry-run | --verify] [--] PATH\n";
 
 constexpr char kHelp[] =
     "Converts every Bleem! memory card (*.mcd) of a folder into a Virtual Game\n"
@@ -17,19 +17,46 @@ constexpr char kHelp[] =
     "cards/, and slot1.mcd the current folder.\n"
     "\n"
     "Options:\n"
-    "  --verbose   when standard error is not a terminal, report each card there\n"
+    "  --dry-run   convert nothing; say for each card what converting would do\n"
+    "  --verify    convert nothing; check that each card's .mem is exactly the\n"
+    "              header and the card, and name each card whose .mem is not\n"
+    "  --verbose   when standard error is not a terminal, report each card there;\n"
+    "              with --verify, also name the cards whose .mem is exact\n"
     "  --help      show this help and exit\n"
     "  --version   show the version and exit\n"
     "  --          end of options\n"
     "\n"
     "Progress goes to standard error, the final report to standard output.\n"
     "\n"
+    "A dry run or a verify reads the folder as a conversion would, in the same\n"
+    "order, and writes nothing. On standard output it puts one line per card: a\n"
+    "word, the card's name, a colon and what it found; then a summary. The words:\n"
+    "  new         the .mem does not exist and would be created\n"
+    "  same        the .mem already holds this conversion; it would be written again\n"
+    "  replace     the .mem holds something else and would be replaced\n"
+    "  replace-modified\n"
+    "              so does the .mem, and it was modified after its card: a\n"
+    "              conversion would undo that change\n"
+    "  skip        the card would not be converted, for the reason given\n"
+    "  exact       the .mem is the card's conversion (--verify --verbose only)\n"
+    "  missing, length, differs, unreadable\n"
+    "              the .mem does not exist, has another length, differs at the\n"
+    "              offset given, or could not be read (--verify)\n"
+    "A .mem that no card of the folder gives is not looked at.\n"
+    "\n"
     "Exit status:\n"
-    "  0  every card was converted (also when there were none)\n"
-    "  1  a card was not converted, the folder could not be read, or its listing\n"
+    "  0  every card was converted (also when there were none); with --dry-run,\n"
+    "     every card would be; with --verify, every card's .mem is exact\n"
+    "  1  a card was not converted (with --dry-run: would not be; with --verify:\n"
+    "     its .mem is not exact), the folder could not be read, or its listing\n"
     "     stopped early\n"
     "  2  the command line was wrong\n"
-    "  3  the final report could not be written (standard output was closed or full)\n";
+    "  3  the final report could not be written (standard output was closed or full)\n"
+    "\n"
+    "Examples:\n"
+    "  pellamar-cli --dry-run cards/   before converting: what would be replaced\n"
+    "  pellamar-cli cards/             convert\n"
+    "  pellamar-cli --verify cards/    after: is every .mem whole and exact?\n";
 
 CommandLine UsageError(std::string problem) {
   CommandLine line;
@@ -59,6 +86,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         return line;
       } else if (arg == "--verbose") {
         line.verbose = true;
+      } else if (arg == "--dry-run" || arg == "--verify") {
+        const auto mode =
+            arg == "--dry-run" ? CommandLine::Mode::kDryRun : CommandLine::Mode::kVerify;
+        if (line.mode != CommandLine::Mode::kConvert && line.mode != mode) {
+          return UsageError("--dry-run and --verify exclude each other");
+        }
+        line.mode = mode;
       } else {
         return UsageError("unknown option '" + ShownName(arg) + "'");
       }

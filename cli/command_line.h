@@ -19,7 +19,10 @@ inline constexpr int kExitReportLost = 3;    // the final report could not be wr
 
 struct CommandLine {
   enum class Action { kRun, kHelp, kVersion, kUsageError };
+  // What a run does with the folder: convert it, or only look at it.
+  enum class Mode { kConvert, kDryRun, kVerify };
   Action action = Action::kRun;
+  Mode mode = Mode::kConvert;
   // The one PATH argument; empty when none was given.
   std::string path;
   bool verbose = false;
@@ -29,7 +32,8 @@ struct CommandLine {
 
 // Reads the arguments after the program name. Options may come before or
 // after PATH; "--" ends them, so a PATH may start with "-". "--help" and
-// "--version" win over anything after them. No PATH is not an error here: it
+// "--version" win over anything after them; "--dry-run" and "--verify"
+// exclude each other. No PATH is not an error here: it
 // is the empty source text, which the run itself turns away.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
@@ -43,9 +47,9 @@ PathKind KindOf(const std::string& path);
 // taken as it is, and the run cuts it after its last "/".
 std::string SourceTextFor(const std::string& path, PathKind kind);
 
-// The exit status for a finished run: kExitUsage for a run that stopped at
-// an empty source text, kExitReportLost when its report could not be
-// written, whatever the run did.
+// The exit status for a finished run, dry run or verify: kExitUsage for one
+// that stopped at an empty source text, kExitReportLost when its report
+// could not be written, whatever it found.
 int ExitStatusFor(const BatchReport& report, bool report_written);
 
 void PrintHelp(std::ostream& out);

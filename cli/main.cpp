@@ -8,6 +8,7 @@
 
 #include "cli/command_line.h"
 #include "cli/console_window.h"
+#include "cli/folder_check.h"
 #include "core/batch_run.h"
 #include "core/file_system.h"
 
@@ -35,6 +36,9 @@ int main(int argc, char** argv) {
   const std::unique_ptr<pellamar::FileSystem> fs = pellamar::NewPlatformFileSystem();
   const std::string source =
       pellamar::cli::SourceTextFor(line.path, pellamar::cli::KindOf(line.path));
+  if (line.mode != CommandLine::Mode::kConvert) {
+    return pellamar::cli::CheckFolder(*fs, source, line.mode, line.verbose, std::cout, std::cerr);
+  }
   pellamar::cli::ConsoleOptions options;
   options.err_is_terminal = isatty(STDERR_FILENO) == 1;
   options.verbose = line.verbose;

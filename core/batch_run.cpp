@@ -19,6 +19,14 @@ std::string FoldAsciiCase(std::string text) {
 // " (reason)" for a failure whose reason the system gave, else nothing.
 std::string Why(const std::string& reason) { return reason.empty() ? "" : " (" + reason + ")"; }
 
+// The line that says why the folder of `report` was not walked to its end.
+std::string FolderTrouble(const BatchReport& report) {
+  const std::string folder = ShownName(report.folder);
+  const std::string why = Why(report.folder_reason);
+  if (report.folder_unreadable) return "The folder " + folder + " could not be read" + why + ".";
+  return "The listing of " + folder + " stopped early" + why + ".";
+}
+
 // What the report says of a card whose target `shown_target` was not
 // written, for each kind of failure.
 std::string WriteFailure(const std::string& shown_target, const Status& status) {
@@ -40,17 +48,19 @@ std::string WriteFailure(const std::string& shown_target, const Status& status) 
   }
 }
 
-// One press of "Convert" past the empty-field check: walks the listing once
-// and converts each card, keeping the copy buffer from card to card.
-class BatchRun {
+// Walks the cards of a folder as "Convert" does: one listing, in its order,
+// each card opened once and passed over for the same reasons (unreadable,
+// empty, a target that an earlier card claimed). What is done with a card
+// that gets that far is each walk's own.
+class CardWalk {
  public:
-  BatchRun(WindowOperations& window, FileSystem& fs, std::string folder)
-      : window_(window), fs_(fs) {
+  CardWalk(FileSystem& fs, std::string folder) : fs_(fs) {
     report_.ran = true;
     report_.folder = std::move(folder);
   }
+  virtual ~CardWalk() = default;
 
-  BatchReport ConvertAll() {
+  BatchReport Walk() {
     Status status;
     std::unique_ptr<CardListing> listing = fs_.ListCards(report_.folder, &status);
     if (!listing) {
@@ -58,55 +68,66 @@ class BatchRun {
       report_.folder_reason = status.reason();
       return report_;
     }
-    fs_.RemoveLeftovers(report_.folder);
+    BeforeCards();
     ListEntry entry = listing->Next();
     for (; entry.kind == ListEntry::Kind::kName; entry = listing->Next()) {
-      std::string failure = ConvertOne(entry.name);
+      const std::string target = TargetNameFor(entry.name);
+      std::string failure = WalkOne(entry.name, target);
       if (failure.empty()) {
-        ShowProgress();
+        ++report_.processed;
       } else {
-        NoteFailure(entry.name, std::move(failure));
+        NoteFailure(entry.name, failure);
       }
+      Walked(entry.name, failure);
     }
     report_.listing_stopped_early = entry.kind == ListEntry::Kind::kError;
     if (report_.listing_stopped_early) report_.folder_reason = entry.reason;
     return report_;
   }
 
- private:
-  // Returns why the card was not converted, or "" once its target is written.
-  std::string ConvertOne(const std::string& name) {
-    // The length that decides whether the card holds data is the one its
-    // open file reports: no second look-up, no race between.
-    const std::string card_path = report_.folder + name;
-    Status opened;
-    const std::unique_ptr<CardFile> card = ReadCard(fs_, card_path, &opened);
-    if (!card) return "could not be read" + Why(opened.reason());
-    if (card->Length() == 0) return "empty card";
+ protected:
+  // Called once the folder could be listed, before its first card.
+  virtual void BeforeCards() {}
+  // Does the walk's work on a card with data whose target no earlier card
+  // claimed. Returns why the card counts as not converted, or "" when it
+  // claims its target.
+  virtual std::string Take(const std::string& name, CardFile& card, const std::string& target) = 0;
+  // Called for every card once it is done with: `failure` as the report
+  // words it, or "" for one that was counted as processed.
+  virtual void Walked(const std::string& name, const std::string& failure) = 0;
 
-    const std::string target = TargetNameFor(name);
-    const std::string key = fs_.FoldsCase() ? FoldAsciiCase(target) : target;
-    if (auto earlier = written_.find(key); earlier != written_.end()) {
-      return ShownName(target) + " was already written from " + ShownName(earlier->second);
-    }
-    const Status written =
-        WriteCard(fs_, report_.folder + target, ConvertCard(header_, *card), buffer());
-    if (!written.ok()) return WriteFailure(ShownName(target), written);
-    written_.emplace(key, name);
-    return {};
-  }
+  FileSystem& fs() { return fs_; }
+  BatchReport& report() { return report_; }
+  std::string PathOf(const std::string& name) const { return report_.folder + name; }
+  const TargetHeader& header() const { return header_; }
 
   // Made on first use, and never filled: only the bytes a card needs are
   // ever touched.
-  std::span<std::uint8_t> buffer() {
-    if (!buffer_) buffer_ = std::make_unique_for_overwrite<std::uint8_t[]>(kCopyPieceSize);
-    return {buffer_.get(), kCopyPieceSize};
+  std::span<std::uint8_t> buffer() { return Buffer(&buffer_); }
+  // A second one, for a walk that reads a target beside its card.
+  std::span<std::uint8_t> second_buffer() { return Buffer(&second_buffer_); }
+
+ private:
+  std::string WalkOne(const std::string& name, const std::string& target) {
+    // The length that decides whether the card holds data is the one its
+    // open file reports: no second look-up, no race between.
+    Status opened;
+    const std::unique_ptr<CardFile> card = ReadCard(fs_, PathOf(name), &opened);
+    if (!card) return "could not be read" + Why(opened.reason());
+    if (card->Length() == 0) return "empty card";
+
+    const std::string key = fs_.FoldsCase() ? FoldAsciiCase(target) : target;
+    if (auto earlier = claimed_.find(key); earlier != claimed_.end()) {
+      return ShownName(target) + " was already written from " + ShownName(earlier->second);
+    }
+    std::string failure = Take(name, *card, target);
+    if (failure.empty()) claimed_.emplace(key, name);
+    return failure;
   }
 
-  void ShowProgress() {
-    ++report_.processed;
-    window_.SetLabel3Caption(std::to_string(report_.processed) + " Processed.");
-    window_.RepaintNow();
+  static std::span<std::uint8_t> Buffer(std::unique_ptr<std::uint8_t[]>* buffer) {
+    if (!*buffer) *buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kCopyPieceSize);
+    return {buffer->get(), kCopyPieceSize};
   }
 
   void NoteFailure(const std::string& name, std::string reason) {
@@ -116,14 +137,189 @@ class BatchRun {
     }
   }
 
-  WindowOperations& window_;
   FileSystem& fs_;
   BatchReport report_;
   const TargetHeader header_ = BuildTargetHeader();
   std::unique_ptr<std::uint8_t[]> buffer_;  // reused from card to card
-  // Targets written in this run (case-folded where the file system folds
+  std::unique_ptr<std::uint8_t[]> second_buffer_;
+  // Targets claimed in this walk (case-folded where the file system folds
   // case), with the card each came from.
-  std::unordered_map<std::string, std::string> written_;
+  std::unordered_map<std::string, std::string> claimed_;
+};
+
+// One press of "Convert" past the empty-field check: converts each card,
+// keeping the copy buffer from card to card, and counts on the window.
+class ConvertWalk final : public CardWalk {
+ public:
+  ConvertWalk(WindowOperations& window, FileSystem& fs, std::string folder)
+      : CardWalk(fs, std::move(folder)), window_(window) {}
+
+ private:
+  void BeforeCards() override { fs().RemoveLeftovers(report().folder); }
+
+  std::string Take(const std::string& /*name*/, CardFile& card,
+                   const std::string& target) override {
+    const Status written = WriteCard(fs(), PathOf(target), ConvertCard(header(), card), buffer());
+    return written.ok() ? std::string() : WriteFailure(ShownName(target), written);
+  }
+
+  void Walked(const std::string& /*name*/, const std::string& failure) override {
+    if (!failure.empty()) return;
+    window_.SetLabel3Caption(std::to_string(report().processed) + " Processed.");
+    window_.RepaintNow();
+  }
+
+  WindowOperations& window_;
+};
+
+// A walk that looks at each target beside its card and tells a sink what
+// it found, one verdict per card.
+class LookingWalk : public CardWalk {
+ public:
+  LookingWalk(FileSystem& fs, std::string folder, const VerdictSink& sink)
+      : CardWalk(fs, std::move(folder)), sink_(sink) {}
+
+ protected:
+  // Compares the target at `target` with the conversion of `card`; a card
+  // that fails to read gives the run's words for it.
+  std::optional<TargetComparison> Compare(CardFile& card, const std::string& target,
+                                          std::string* failure) {
+    TargetComparison comparison;
+    const Status read = CompareTarget(fs(), PathOf(target), ConvertCard(header(), card), buffer(),
+                                      second_buffer(), &comparison);
+    if (read.ok()) return comparison;
+    *failure = WriteFailure(ShownName(target), read);
+    return std::nullopt;
+  }
+
+  // The verdict on the card at hand, when Take gave one; a card without
+  // one is passed over with the run's reason.
+  void Give(CardVerdict::Kind kind, std::string words) {
+    verdict_ = CardVerdict{kind, {}, std::move(words)};
+  }
+
+ private:
+  void Walked(const std::string& name, const std::string& failure) override {
+    CardVerdict verdict =
+        verdict_ ? std::move(*verdict_) : CardVerdict{CardVerdict::Kind::kSkip, {}, failure};
+    verdict_.reset();
+    verdict.name = name;
+    sink_(verdict);
+  }
+
+  const VerdictSink& sink_;
+  std::optional<CardVerdict> verdict_;
+};
+
+// What the run would do with each card, found by the run's own checks: the
+// refusals of a replace, asked without one, and the target compared with
+// what the run would write.
+class DryRunWalk final : public LookingWalk {
+ public:
+  using LookingWalk::LookingWalk;
+
+ private:
+  std::string Take(const std::string& /*name*/, CardFile& card,
+                   const std::string& target) override {
+    const std::string shown = ShownName(target);
+    const Status refused = fs().CheckReplace(PathOf(target), card);
+    if (!refused.ok()) return WriteFailure(shown, refused);
+    std::string failure;
+    const std::optional<TargetComparison> found = Compare(card, target, &failure);
+    if (!found) return failure;
+    using Kind = TargetComparison::Kind;
+    switch (found->kind) {
+      case Kind::kMissing:
+        ++report().new_targets;
+        Give(CardVerdict::Kind::kNew, shown + " would be created");
+        return {};
+      case Kind::kSame:
+        ++report().same_targets;
+        Give(CardVerdict::Kind::kSame, shown + " already holds this conversion");
+        return {};
+      case Kind::kUnreadable:
+        ++report().other_targets;
+        Give(CardVerdict::Kind::kReplace, shown + " could not be read" + Why(found->reason));
+        return {};
+      case Kind::kLength:
+      case Kind::kDiffers:
+        break;
+    }
+    ++report().other_targets;
+    const std::optional<std::int64_t> card_time = card.ModifiedTime();
+    if (found->modified && card_time && *found->modified > *card_time) {
+      ++report().modified_targets;
+      Give(CardVerdict::Kind::kReplaceModified,
+           shown + " holds something else and was modified after the card");
+    } else {
+      Give(CardVerdict::Kind::kReplace, shown + " holds something else");
+    }
+    return {};
+  }
+};
+
+// Whether each card's target is exactly its conversion.
+class VerifyWalk final : public LookingWalk {
+ public:
+  using LookingWalk::LookingWalk;
+
+ private:
+  std::string Take(const std::string& /*name*/, CardFile& card,
+                   const std::string& target) override {
+    const std::string shown = ShownName(target);
+    // What stands at the target may be no file that the run would write:
+    // then the run's reason says why. Whether it could write it is no matter.
+    const Status refused = fs().CheckReplace(PathOf(target), card);
+    switch (refused.kind()) {
+      case Status::Kind::kOwnTarget:
+      case Status::Kind::kIsFolder:
+      case Status::Kind::kNotAFile:
+        return WriteFailure(shown, refused);
+      default:
+        break;
+    }
+    std::string failure;
+    const std::optional<TargetComparison> found = Compare(card, target, &failure);
+    if (!found) return failure;
+    const std::string words = Mismatch(*found, shown, header().size() + card.Length());
+    Give(KindOf(found->kind), words.empty() ? shown + " is exact" : words);
+    return words;
+  }
+
+  static CardVerdict::Kind KindOf(TargetComparison::Kind kind) {
+    switch (kind) {
+      case TargetComparison::Kind::kSame:
+        return CardVerdict::Kind::kExact;
+      case TargetComparison::Kind::kMissing:
+        return CardVerdict::Kind::kMissing;
+      case TargetComparison::Kind::kUnreadable:
+        return CardVerdict::Kind::kUnreadable;
+      case TargetComparison::Kind::kLength:
+        return CardVerdict::Kind::kLength;
+      case TargetComparison::Kind::kDiffers:
+        break;
+    }
+    return CardVerdict::Kind::kDiffers;
+  }
+
+  // What is wrong with the target `shown`, or "" when nothing is.
+  static std::string Mismatch(const TargetComparison& found, const std::string& shown,
+                              std::uint64_t expected_length) {
+    switch (found.kind) {
+      case TargetComparison::Kind::kSame:
+        return {};
+      case TargetComparison::Kind::kMissing:
+        return shown + " does not exist";
+      case TargetComparison::Kind::kUnreadable:
+        return shown + " could not be read" + Why(found.reason);
+      case TargetComparison::Kind::kLength:
+        return shown + " is " + std::to_string(found.length) + " bytes long instead of " +
+               std::to_string(expected_length);
+      case TargetComparison::Kind::kDiffers:
+        break;
+    }
+    return shown + " differs at offset " + std::to_string(found.offset);
+  }
 };
 
 // Appends `prefix` and `value` in `digits` hexadecimal digits to `out`.
@@ -224,10 +420,7 @@ std::string FinalMessage(const BatchReport& report) {
   std::string text = std::to_string(report.processed) + " Files Processed";
   if (report.AllConverted()) return text;
   text += "\n";
-  const std::string folder = ShownName(report.folder);
-  const std::string why = Why(report.folder_reason);
-  if (report.folder_unreadable)
-    return text + "\nThe folder " + folder + " could not be read" + why + ".";
+  if (report.folder_unreadable) return text + "\n" + FolderTrouble(report);
   if (report.not_converted > 0) {
     text += "\n" + std::to_string(report.not_converted) + " Files Not Converted:";
     for (const CardFailure& failure : report.first_failures) {
@@ -237,10 +430,54 @@ std::string FinalMessage(const BatchReport& report) {
         report.not_converted - static_cast<std::int64_t>(report.first_failures.size());
     if (unlisted > 0) text += "\nand " + std::to_string(unlisted) + " more";
   }
-  if (report.listing_stopped_early) {
-    text += "\nThe listing of " + folder + " stopped early" + why + ".";
+  if (report.listing_stopped_early) text += "\n" + FolderTrouble(report);
+  return text;
+}
+
+std::string DryRunSummary(const BatchReport& report) {
+  std::string text = std::to_string(report.processed) + " Files Would Be Processed";
+  std::string notes;
+  if (report.not_converted > 0) {
+    notes += "\n" + std::to_string(report.not_converted) + " Files Would Not Be Converted";
+  }
+  if (report.modified_targets > 0) {
+    notes += "\n" + std::to_string(report.modified_targets) +
+             " Files Modified After Their Cards Would Be Replaced";
+  }
+  if (report.folder_unreadable || report.listing_stopped_early) {
+    notes += "\n" + FolderTrouble(report);
+  }
+  return notes.empty() ? text : text + "\n" + notes;
+}
+
+std::string VerifySummary(const BatchReport& report) {
+  std::string text = std::to_string(report.processed) + " Files Verified";
+  if (report.AllConverted()) return text;
+  text += "\n";
+  if (report.not_converted > 0) {
+    text += "\n" + std::to_string(report.not_converted) + " Files Not Verified";
+  }
+  if (report.folder_unreadable || report.listing_stopped_early) {
+    text += "\n" + FolderTrouble(report);
   }
   return text;
+}
+
+std::string VerdictLine(const CardVerdict& verdict) {
+  static constexpr const char* kWords[] = {
+      "new",   "same",    "replace", "replace-modified", "skip",
+      "exact", "missing", "length",  "differs",          "unreadable",
+  };
+  return std::string(kWords[static_cast<int>(verdict.kind)]) + " " + ShownName(verdict.name) +
+         ": " + verdict.words;
+}
+
+BatchReport DryRun(FileSystem& fs, const std::string& folder, const VerdictSink& sink) {
+  return DryRunWalk(fs, folder, sink).Walk();
+}
+
+BatchReport Verify(FileSystem& fs, const std::string& folder, const VerdictSink& sink) {
+  return VerifyWalk(fs, folder, sink).Walk();
 }
 
 int FinalStyle(const BatchReport& report) {
@@ -253,8 +490,8 @@ BatchReport btnStart_Click(WindowOperations& window, FileSystem& fs) {
     window.btnSource_Click();
     return {};
   }
-  BatchRun run(window, fs, CardFolderFor(source_text, fs.Separator()));
-  const BatchReport report = run.ConvertAll();
+  const BatchReport report =
+      ConvertWalk(window, fs, CardFolderFor(source_text, fs.Separator())).Walk();
   window.ShowMessageBox(FinalMessage(report), FinalStyle(report), window.Caption());
   window.SetLabel3Caption(kDescriptionText);
   return report;

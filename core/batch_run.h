@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,7 +45,9 @@ struct CardFailure {
 };
 
 // What one run did. A run that stopped at an empty source text has
-// `ran == false` and nothing else set.
+// `ran == false` and nothing else set. A dry run reports what a run would
+// do; a verify counts as processed the cards whose targets are exact, and
+// the others as not converted.
 struct BatchReport {
   bool ran = false;
   std::string folder;
@@ -54,6 +57,11 @@ struct BatchReport {
   std::int64_t processed = 0;
   std::int64_t not_converted = 0;
   std::vector<CardFailure> first_failures;  // at most kListedFailures, in listing order
+  // A dry run's processed cards, by what stands at their targets now.
+  std::int64_t new_targets = 0;       // nothing
+  std::int64_t same_targets = 0;      // exactly what the run would write
+  std::int64_t other_targets = 0;     // something else
+  std::int64_t modified_targets = 0;  // of those, ones modified after their cards
 
   static constexpr std::size_t kListedFailures = 10;
 
@@ -81,6 +89,54 @@ bool FileHasData(FileSystem& fs, const std::string& path);
 // The final message box's text and style for `report`.
 std::string FinalMessage(const BatchReport& report);
 int FinalStyle(const BatchReport& report);
+
+// What a dry run says a run would do with one card, or what a verify found
+// of its target: a word that scripts can match, the card's name, and the
+// words that follow it on its line, with names already shown by ShownName.
+struct CardVerdict {
+  enum class Kind {
+    // A dry run: the run would...
+    kNew,              // write a target where there is none;
+    kSame,             // replace a target that already holds exactly that;
+    kReplace,          // replace one that holds something else;
+    kReplaceModified,  // replace one that holds something else, modified after the card;
+    kSkip,             // not convert the card, for the run's reason (a verify too).
+    // A verify: the target...
+    kExact,       // is exactly the card's conversion;
+    kMissing,     // does not exist;
+    kLength,      // has another length;
+    kDiffers,     // holds another byte somewhere;
+    kUnreadable,  // could not be read.
+  };
+  Kind kind = Kind::kSkip;
+  std::string name;
+  std::string words;
+};
+
+// "<word> <name>: <words>", the name shown by ShownName; the words are
+// "new", "same", "replace", "replace-modified", "skip", "exact", "missing",
+// "length", "differs" and "unreadable".
+std::string VerdictLine(const CardVerdict& verdict);
+
+// Told of each card of a dry run or a verify as the walk reaches it.
+using VerdictSink = std::function<void(const CardVerdict&)>;
+
+// Walks the cards of `folder` as "Convert" does, in the same order, with the
+// same reasons for passing one over, and tells `sink` what a run would do
+// with each. Reads every card and every target that stands, writes nothing
+// and opens nothing for writing.
+BatchReport DryRun(FileSystem& fs, const std::string& folder, const VerdictSink& sink);
+
+// Walks the cards of `folder` as "Convert" does and checks each target: that
+// it is exactly the 64-byte header and the card's bytes. Tells `sink` of
+// every card; a card that "Convert" would pass over fails with its reason. A
+// target that no card of the folder gives is never looked at.
+BatchReport Verify(FileSystem& fs, const std::string& folder, const VerdictSink& sink);
+
+// The last lines of a dry run and of a verify, in the words of the final
+// message: "3 Files Would Be Processed", "3 Files Verified", and so on.
+std::string DryRunSummary(const BatchReport& report);
+std::string VerifySummary(const BatchReport& report);
 
 // Runs "Convert" once: reads the source text, converts every card of its
 // folder, reports through `window`, and returns what it did.

@@ -14,6 +14,84 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
                     [&](unsigned char x, unsigned char y) { return lower(x) == lower(y); });
 }
 
+Status EndedEarly() {
+  return Status::Error(Status::Kind::kReadFailed, "the card ended early",
+                       "it is shorter than its length said");
+}
+
+// Reads into `out` until it is full or the file ends; `*got` says how far.
+Status ReadFully(CardFile& file, std::span<std::uint8_t> out, std::size_t* got) {
+  *got = 0;
+  while (*got < out.size()) {
+    std::size_t n = 0;
+    const Status status = file.Read(out.subspan(*got), &n);
+    if (!status.ok()) return status;
+    if (n == 0) break;
+    *got += n;
+  }
+  return Status::Ok();
+}
+
+// Holds bytes that should be a file's, in order, against what the file
+// holds, until the first difference.
+class FileMatcher {
+ public:
+  FileMatcher(std::unique_ptr<CardFile> file, std::span<std::uint8_t> buffer,
+              TargetComparison* result)
+      : file_(std::move(file)), buffer_(buffer), result_(*result) {}
+
+  void Match(ByteView expected) {
+    while (file_ && !expected.empty()) {
+      const ByteView piece = expected.first(std::min(expected.size(), buffer_.size()));
+      std::size_t got = 0;
+      const Status status = ReadFully(*file_, buffer_.first(piece.size()), &got);
+      if (!status.ok()) return Stop(TargetComparison::Kind::kUnreadable, 0, status.reason());
+      const auto [differs, unused] =
+          std::mismatch(piece.begin(), piece.begin() + got, buffer_.begin(), buffer_.begin() + got);
+      if (differs != piece.begin() + got) {
+        return Stop(TargetComparison::Kind::kDiffers, offset_ + (differs - piece.begin()), {});
+      }
+      offset_ += got;
+      // A file that shrank since it was opened.
+      if (got < piece.size()) return Stop(TargetComparison::Kind::kLength, offset_, {});
+      expected = expected.subspan(got);
+    }
+  }
+
+ private:
+  void Stop(TargetComparison::Kind kind, std::uint64_t where, std::string reason) {
+    result_.kind = kind;
+    if (kind == TargetComparison::Kind::kDiffers) result_.offset = where;
+    if (kind == TargetComparison::Kind::kLength) result_.length = where;
+    result_.reason = std::move(reason);
+    file_.reset();
+  }
+
+  std::unique_ptr<CardFile> file_;
+  std::span<std::uint8_t> buffer_;
+  TargetComparison& result_;
+  std::uint64_t offset_ = 0;
+};
+
+// Opens the file at `path` for CompareTarget; nullptr, with `*result` saying
+// why, when there is nothing to read byte by byte.
+std::unique_ptr<CardFile> OpenToCompare(FileSystem& fs, const std::string& path,
+                                        std::uint64_t expected_length, TargetComparison* result) {
+  Status status;
+  std::unique_ptr<CardFile> file = fs.OpenCard(path, &status);
+  if (!file) {
+    result->kind = status.kind() == Status::Kind::kNotFound ? TargetComparison::Kind::kMissing
+                                                            : TargetComparison::Kind::kUnreadable;
+    result->reason = status.reason();
+    return nullptr;
+  }
+  result->length = file->Length();
+  result->modified = file->ModifiedTime();
+  if (result->length == expected_length) return file;
+  result->kind = TargetComparison::Kind::kLength;
+  return nullptr;
+}
+
 }  // namespace
 
 TargetHeader BuildTargetHeader() {
@@ -55,10 +133,7 @@ Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& targ
       const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
       status = target.card().Read(buffer.first(want), &got);
       if (!status.ok()) return status;
-      if (got == 0) {
-        return Status::Error(Status::Kind::kReadFailed, "the card ended early",
-                             "it is shorter than its length said");
-      }
+      if (got == 0) return EndedEarly();
       left -= got;
     }
     const ByteView pieces[] = {header, ByteView(buffer.first(got))};
@@ -67,6 +142,24 @@ Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& targ
     header = {};
   }
   return pending->Commit();
+}
+
+Status CompareTarget(FileSystem& fs, const std::string& path, const TargetCard& target,
+                     std::span<std::uint8_t> card_buffer, std::span<std::uint8_t> file_buffer,
+                     TargetComparison* result) {
+  *result = {};
+  FileMatcher matcher(OpenToCompare(fs, path, target.size(), result), file_buffer, result);
+  matcher.Match(target.header());
+  for (std::uint64_t left = target.card().Length(); left > 0;) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, card_buffer.size()));
+    std::size_t got = 0;
+    const Status status = ReadFully(target.card(), card_buffer.first(want), &got);
+    if (!status.ok()) return status;
+    if (got < want) return EndedEarly();
+    matcher.Match(card_buffer.first(got));
+    left -= got;
+  }
+  return Status::Ok();
 }
 
 }  // namespace pellamar

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -58,5 +59,32 @@ TargetCard ConvertCard(const TargetHeader& header, CardFile& card);
 // result, and for what every failure leaves: `path` as it was, nothing beside.
 Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& target,
                  std::span<std::uint8_t> buffer);
+
+// How a file compares with a target card.
+struct TargetComparison {
+  enum class Kind {
+    kSame,        // it holds exactly the target card
+    kMissing,     // there is no file
+    kUnreadable,  // it could not be opened or read
+    kLength,      // its length is not the target card's
+    kDiffers,     // its length is, but a byte differs
+  };
+  Kind kind = Kind::kSame;
+  std::uint64_t length = 0;              // the file's, as far as it could be read
+  std::uint64_t offset = 0;              // for kDiffers: the first byte that differs
+  std::string reason;                    // for kUnreadable: the system's words, when it gave any
+  std::optional<std::int64_t> modified;  // the file's time, when it could be opened
+};
+
+// Compares the file at `path` with `target`, opening it for reading only,
+// and puts what it found in `*result`. The card is read to its end, as
+// WriteCard reads it and with the same failures, whatever the file holds;
+// the file no further than its first difference. Both go a piece at a time
+// through their buffers, so that any size takes no more memory than those.
+// When the card fails to read, that failure is returned and `*result` says
+// nothing.
+Status CompareTarget(FileSystem& fs, const std::string& path, const TargetCard& target,
+                     std::span<std::uint8_t> card_buffer, std::span<std::uint8_t> file_buffer,
+                     TargetComparison* result);
 
 }  // namespace pellamar

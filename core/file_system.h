@@ -44,6 +44,10 @@ class CardFile {
   // and puts their number in `*got`: 0 at the end of the file. A failure
   // gives Kind::kReadFailed.
   virtual Status Read(std::span<std::uint8_t> out, std::size_t* got) = 0;
+  // When the file's bytes were last changed, as it said when it was opened:
+  // nanoseconds from the file system's own epoch, to be compared only with
+  // another time of the same file system. nullopt when it cannot tell.
+  virtual std::optional<std::int64_t> ModifiedTime() const { return std::nullopt; }
   // The card as the file system that opened it made it. A wrapper that
   // changes how a card reads hands back the card it wraps.
   virtual const CardFile& Opened() const { return *this; }
@@ -100,6 +104,13 @@ class FileSystem {
   // may not read `card` (see each platform's file system for how).
   virtual std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
                                                     Status* status) = 0;
+
+  // What BeginReplace(path, card) would answer now, found without creating,
+  // changing or opening for writing anything: one of the refusals above, a
+  // failure to create the new file that can be told beforehand (a folder
+  // that may not be written), or Ok when the replace would start. A replace
+  // that starts may still fail later, on a full disk for one.
+  virtual Status CheckReplace(const std::string& path, const CardFile& card) = 0;
 
   // Removes from `folder` the files that replaces of runs on this machine
   // left behind when those runs died. Never one that a live run may still

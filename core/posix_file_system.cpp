@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
+#include <vector>
 
 #include "core/file_system.h"
 
@@ -128,6 +130,9 @@ class PosixCardFile final : public CardFile {
   PosixCardFile(int fd, const struct stat& info) : fd_(fd), info_(info) {}
 
   std::uint64_t Length() const override { return static_cast<std::uint64_t>(info_.st_size); }
+  std::optional<std::int64_t> ModifiedTime() const override {
+    return std::int64_t{info_.st_mtim.tv_sec} * 1'000'000'000 + info_.st_mtim.tv_nsec;
+  }
 
   Status Read(std::span<std::uint8_t> out, std::size_t* got) override {
     for (;;) {
@@ -399,35 +404,36 @@ class PosixFileSystem final : public FileSystem {
 
   std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
                                             Status* status) override {
-    const auto* opened = dynamic_cast<const PosixCardFile*>(&card.Opened());
-    if (opened == nullptr) {
-      *status = Status::Error(Status::Kind::kIoError, "the card was not opened here");
-      return nullptr;
-    }
-    const std::size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::shared_ptr<const Folder> folder =
-        FolderOf(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), status);
-    if (!folder) return nullptr;
+    std::optional<Replacement> replacement = LookBeforeReplace(path, card, status);
+    if (!replacement) return nullptr;
+    const bool replacing = replacement->exists && S_ISREG(replacement->old.st_mode);
+    const struct stat& old = replacement->old;
+    const PosixCardFile& opened = *replacement->card;
 
-    struct stat old;
-    const bool exists = fstatat(folder->fd.get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT) {
-      *status = ErrnoStatus("cannot look at", path, errno);
-      return nullptr;
-    }
-    *status = exists ? CheckReplaceable(*folder, name, old, opened->info()) : Status::Ok();
-    if (!status->ok()) return nullptr;
-    const bool replacing = exists && S_ISREG(old.st_mode);
-
-    const mode_t mode = replacing ? old.st_mode & 0777 : NewFileMode(*opened);
+    const mode_t mode = replacing ? old.st_mode & 0777 : NewFileMode(opened);
     std::unique_ptr<PosixPendingFile> pending =
-        CreateTemporary(std::move(folder), name, mode, status);
+        CreateTemporary(std::move(replacement->folder), replacement->name, mode, status);
     if (!pending) return nullptr;
     *status = replacing ? KeepOwnerAndPermissions(*pending, path, old)
-                        : GiveCardPermissions(*pending, *opened, mode);
+                        : GiveCardPermissions(*pending, opened, mode);
     if (!status->ok()) return nullptr;
     return pending;
+  }
+
+  Status CheckReplace(const std::string& path, const CardFile& card) override {
+    Status status;
+    const std::optional<Replacement> replacement = LookBeforeReplace(path, card, &status);
+    if (!replacement) return status;
+    // The new file is made in the folder; for root too, a folder on a
+    // read-only mount takes none.
+    if (faccessat(replacement->folder->fd.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
+      return ErrnoStatus("cannot create a file beside", path, errno);
+    }
+    if (replacement->exists && S_ISREG(replacement->old.st_mode) &&
+        !MayKeepOwner(*replacement->folder, replacement->old)) {
+      return ErrnoStatus(Status::Kind::kOwnerNotKept, "cannot keep the owner of", path, EPERM);
+    }
+    return Status::Ok();
   }
 
   void RemoveLeftovers(const std::string& folder) override {
@@ -460,6 +466,58 @@ class PosixFileSystem final : public FileSystem {
     folder->default_acl = getxattr(path.empty() ? "." : path.c_str(), kDefaultAcl, nullptr, 0) > 0;
     folder_ = std::move(folder);
     return folder_;
+  }
+
+  // What a replace of `path` starts from.
+  struct Replacement {
+    std::shared_ptr<const Folder> folder;
+    std::string name;  // the bare name in `folder`
+    bool exists = false;
+    struct stat old {};  // what stands at `name`, when something does
+    const PosixCardFile* card = nullptr;
+  };
+
+  // Looks at what stands at `path` before a replace with bytes of `card`;
+  // nullopt, with `*status` saying why, when it must not be replaced.
+  std::optional<Replacement> LookBeforeReplace(const std::string& path, const CardFile& card,
+                                               Status* status) {
+    Replacement replacement;
+    replacement.card = dynamic_cast<const PosixCardFile*>(&card.Opened());
+    if (replacement.card == nullptr) {
+      *status = Status::Error(Status::Kind::kIoError, "the card was not opened here");
+      return std::nullopt;
+    }
+    const std::size_t slash = path.rfind('/');
+    replacement.name = slash == std::string::npos ? path : path.substr(slash + 1);
+    replacement.folder =
+        FolderOf(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), status);
+    if (!replacement.folder) return std::nullopt;
+    const int folder = replacement.folder->fd.get();
+    replacement.exists =
+        fstatat(folder, replacement.name.c_str(), &replacement.old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!replacement.exists && errno != ENOENT) {
+      *status = ErrnoStatus("cannot look at", path, errno);
+      return std::nullopt;
+    }
+    *status = replacement.exists ? CheckReplaceable(*replacement.folder, replacement.name,
+                                                    replacement.old, replacement.card->info())
+                                 : Status::Ok();
+    if (!status->ok()) return std::nullopt;
+    return replacement;
+  }
+
+  // Whether KeepOwnerAndPermissions may give a new file in `folder` the
+  // owner and group of `old`: root may; anyone else only as its owner, and
+  // for its group, as a member of it.
+  static bool MayKeepOwner(const Folder& folder, const struct stat& old) {
+    if (geteuid() == 0) return true;
+    if (old.st_uid != geteuid()) return false;
+    if (old.st_gid == folder.new_file_group || old.st_gid == getegid()) return true;
+    const int count = getgroups(0, nullptr);
+    std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
+    const int got = getgroups(static_cast<int>(groups.size()), groups.data());
+    return got > 0 &&
+           std::find(groups.begin(), groups.begin() + got, old.st_gid) != groups.begin() + got;
   }
 
   // Why the existing entry `old` at `name` must not be replaced by a target

@@ -338,6 +338,13 @@ class Win32FileSystem final : public FileSystem {
     return std::make_unique<Win32PendingFile>(std::move(file), std::move(temp_path), wide, path);
   }
 
+  Status CheckReplace(const std::string& path, const CardFile& card) override {
+    const auto* opened = dynamic_cast<const Win32CardFile*>(&card.Opened());
+    const std::wstring wide = Widen(path);
+    if (opened == nullptr) return Status::Error(Status::Kind::kIoError, "not opened here");
+    return wide.empty() ? BadName(path) : CheckReplaceable(wide, path, *opened);
+  }
+
   // A dead run's temporary file is hidden and matches no card; it may be
   // deleted by hand.
   void RemoveLeftovers(const std::string& /*folder*/) override {}

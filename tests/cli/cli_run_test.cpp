@@ -177,7 +177,7 @@ TEST_F(CliRunTest, WrongArgumentsAreUsageErrorsThatTouchNothing) {
     EXPECT_EQ(run.exit_code(), 2) << shown;
     EXPECT_EQ(run.out, "") << shown;
     EXPECT_EQ(run.err, first_line +
-                           "Usage: pellamar-cli [--verbose] [--] PATH\n"
+                           "Usage: pellamar-cli [--verbose] [--dry-run | --verify] [--] PATH\n"
                            "Try 'pellamar-cli --help' for more information.\n")
         << shown;
   }
@@ -188,7 +188,9 @@ TEST_F(CliRunTest, HelpAndVersionGoToStandardOutputAndConvertNothing) {
   CopyRealCards();
   const Outcome help = RunCli({"--help", Plain()});
   EXPECT_EQ(help.exit_code(), 0);
-  EXPECT_EQ(help.out.rfind("Usage: pellamar-cli [--verbose] [--] PATH\n", 0), 0u) << help.out;
+  EXPECT_EQ(help.out.rfind("Usage: pellamar-cli [--verbose] [--dry-run | --verify] [--] PATH\n", 0),
+            0u)
+      << help.out;
   EXPECT_NE(help.out.find("Exit status:"), std::string::npos) << help.out;
   EXPECT_EQ(help.err, "");
 

@@ -44,6 +44,7 @@ class FaultyCard : public CardFile {
       : real_(std::move(real)), fault_(fault), left_(real_->Length() / 2) {}
 
   std::uint64_t Length() const override { return real_->Length(); }
+  std::optional<std::int64_t> ModifiedTime() const override { return real_->ModifiedTime(); }
   const CardFile& Opened() const override { return real_->Opened(); }
 
   Status Read(std::span<std::uint8_t> out, std::size_t* got) override {

@@ -32,6 +32,9 @@ class ForwardingFileSystem : public FileSystem {
                                             Status* status) override {
     return real_.BeginReplace(path, card, status);
   }
+  Status CheckReplace(const std::string& path, const CardFile& card) override {
+    return real_.CheckReplace(path, card);
+  }
   void RemoveLeftovers(const std::string& folder) override { real_.RemoveLeftovers(folder); }
 
  protected:
