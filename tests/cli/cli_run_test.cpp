@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -42,6 +43,47 @@ std::vector<std::string> Lines(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
+}
+
+// The card lines of a dry run or a verify, and the summary after them.
+struct CheckReport {
+  std::vector<std::string> cards;
+  std::string summary;
+};
+
+CheckReport SplitCheck(const std::string& out) {
+  CheckReport report;
+  const std::size_t gap = out.find("\n\n");
+  const bool has_cards = gap != std::string::npos && out.find(" Files ") > gap;
+  report.cards = has_cards ? Lines(out.substr(0, gap)) : std::vector<std::string>{};
+  report.summary = has_cards ? out.substr(gap + 2) : out;
+  return report;
+}
+
+// Whatever a look at the folder could change: each entry's kind and
+// permissions, length, times and bytes or link, and the folder's own times.
+std::string Snapshot(const TempFolder& folder) {
+  std::ostringstream out;
+  const auto add = [&](const fs::path& path) {
+    struct stat st {};
+    EXPECT_EQ(lstat(path.c_str(), &st), 0) << path;
+    out << path.filename() << ' ' << st.st_mode << ' ' << st.st_size << ' ' << st.st_mtim.tv_sec
+        << '.' << st.st_mtim.tv_nsec << ' ' << st.st_ctim.tv_sec << '.' << st.st_ctim.tv_nsec;
+    if (S_ISLNK(st.st_mode)) out << " -> " << fs::read_symlink(path);
+    if (S_ISREG(st.st_mode)) {
+      const Bytes bytes = folder.Read(path.filename().string());
+      out << ' ' << std::string(bytes.begin(), bytes.end());
+    }
+    out << '\n';
+  };
+  add(folder.path());
+  for (const std::string& name : folder.Names()) add(folder.path() / name);
+  return out.str();
+}
+
+// Moves the time the file was last modified by `shift` from now.
+void ShiftModified(const fs::path& path, std::chrono::seconds shift) {
+  fs::last_write_time(path, fs::file_time_type::clock::now() + shift);
 }
 
 class CliRunTest : public ::testing::Test {
@@ -128,14 +170,144 @@ TEST_F(CliRunTest, AnEmptyCardAndAReadOnlyTargetFailTheRunButNotTheOthers) {
 
 TEST_F(CliRunTest, AMissingFolderIsReportedAndFailsTheRun) {
   const std::string missing = folder_ / "nowhere";
-  for (const std::string& path : {missing + "/", missing + "/a.mcd"}) {
-    const Outcome run = RunCli({path});
-    EXPECT_EQ(run.exit_code(), 1) << path;
-    EXPECT_EQ(run.out, "0 Files Processed\n\nThe folder " + missing +
-                           "/ could not be read (no such file or directory).\n")
-        << path;
-    EXPECT_EQ(run.err, "") << path;
+  const std::pair<std::string, std::string> modes[] = {
+      {"--verbose", "0 Files Processed"},
+      {"--dry-run", "0 Files Would Be Processed"},
+      {"--verify", "0 Files Verified"},
+  };
+  for (const auto& [mode, count] : modes) {
+    for (const std::string& path : {missing + "/", missing + "/a.mcd"}) {
+      const Outcome run = RunCli({mode, path});
+      EXPECT_EQ(run.exit_code(), 1) << mode << path;
+      EXPECT_EQ(run.out, count + "\n\nThe folder " + missing +
+                             "/ could not be read (no such file or directory).\n")
+          << mode << path;
+      EXPECT_EQ(run.err, "") << mode << path;
+    }
   }
+}
+
+// Every rule of the run meets a card here. The dry run changes nothing, and
+// the run that follows does, card by card and in the same order, what it said.
+TEST_F(CliRunTest, ADryRunWritesNothingAndForetellsTheNextRunCardByCard) {
+  using std::chrono::hours;
+  CopyRealCards();
+  folder_.Write("same.mcd", PatternBytes(300, 1));
+  folder_.Write("same.mem", ExpectedTarget(PatternBytes(300, 1)));
+  folder_.Write("stale.mcd", PatternBytes(300, 2));  // a newer card than its target
+  folder_.Write("stale.mem", ExpectedTarget(PatternBytes(300, 3)));
+  ShiftModified(folder_.path() / "stale.mem", -hours(1));
+  folder_.Write("slot1.mcd", RealCard("m1.mcd"));  // played since its conversion
+  ShiftModified(folder_.path() / "slot1.mcd", -hours(2));
+  folder_.Write("slot1.mem", ExpectedTarget(PatternBytes(RealCard("m1.mcd").size(), 4)));
+  folder_.Write(".hidden.mcd", {1});
+  folder_.Write("empty.mcd", {});
+  folder_.Write("ro.mcd", {1, 2});
+  folder_.Write("ro.mem", {3});
+  fs::permissions(folder_.path() / "ro.mem", fs::perms(0444));
+  folder_.Write("dup.mcd", PatternBytes(10, 5));
+  folder_.Write("dup.MCD", PatternBytes(10, 6));
+  folder_.Write("own.mem", PatternBytes(10, 7));
+  fs::create_symlink("own.mem", folder_.path() / "own.mcd");
+  folder_.Write("dir.mcd", {1});
+  fs::create_directory(folder_.path() / "dir.mem");
+
+  const std::string before = Snapshot(folder_);
+  const Outcome dry = RunCli({"--dry-run", Plain()});
+  EXPECT_EQ(Snapshot(folder_), before);
+  EXPECT_EQ(dry.exit_code(), 1);
+  EXPECT_EQ(dry.err, "");
+  const CheckReport told = SplitCheck(dry.out);
+  EXPECT_EQ(told.summary,
+            "7 Files Would Be Processed\n\n5 Files Would Not Be Converted\n"
+            "1 Files Modified After Their Cards Would Be Replaced\n");
+  // Of two cards with one target, the one listed first wins.
+  const auto dup = std::find_if(told.cards.begin(), told.cards.end(), [](const std::string& line) {
+    return line.find(" dup.") != std::string::npos;
+  });
+  ASSERT_NE(dup, told.cards.end()) << dry.out;
+  const bool lower_first = dup->find(" dup.mcd:") != std::string::npos;
+  const std::string first = lower_first ? "dup.mcd" : "dup.MCD";
+  const std::string second = lower_first ? "dup.MCD" : "dup.mcd";
+  std::vector<std::string> cards = told.cards;
+  std::sort(cards.begin(), cards.end());
+  std::vector<std::string> expected = {
+      "new MemoryCard2-1.mcd: MemoryCard2-1.mem would be created",
+      "new blank.mcd: blank.mem would be created",
+      "new " + first + ": dup.mem would be created",
+      "new m1.mcd: m1.mem would be created",
+      "replace stale.mcd: stale.mem holds something else",
+      "replace-modified slot1.mcd: slot1.mem holds something else and was modified after the card",
+      "same same.mcd: same.mem already holds this conversion",
+      "skip dir.mcd: dir.mem is a folder",
+      "skip " + second + ": dup.mem was already written from " + first,
+      "skip empty.mcd: empty card",
+      "skip own.mcd: own.mem is the card itself",
+      "skip ro.mcd: ro.mem is read-only",
+  };
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(cards, expected);
+
+  const Outcome run = RunCli({Plain()});
+  EXPECT_EQ(run.exit_code(), dry.exit_code());
+  std::vector<std::string> failures;
+  for (const std::string& line : told.cards) {
+    if (line.starts_with("skip ")) failures.push_back(line.substr(5));
+  }
+  failures.insert(failures.begin(), {"7 Files Processed", "", "5 Files Not Converted:"});
+  EXPECT_EQ(Lines(run.out), failures);
+  for (const std::string card : {"MemoryCard2-1", "blank", "m1", "same", "stale", "slot1"}) {
+    EXPECT_EQ(folder_.Read(card + ".mem"), ExpectedTarget(folder_.Read(card + ".mcd"))) << card;
+  }
+  EXPECT_EQ(folder_.Read("dup.mem"), ExpectedTarget(folder_.Read(first)));
+  EXPECT_EQ(folder_.Read("ro.mem"), Bytes{3});
+
+  // Now every target that was written holds its conversion.
+  const CheckReport again = SplitCheck(RunCli({"--dry-run", Plain()}).out);
+  EXPECT_EQ(std::count_if(again.cards.begin(), again.cards.end(),
+                          [](const std::string& line) { return line.starts_with("same "); }),
+            7);
+}
+
+TEST_F(CliRunTest, VerifyPassesAfterARunAndNamesEachTargetDamagedSince) {
+  CopyRealCards();
+  folder_.Write("slot1.mcd", PatternBytes(5000, 9));
+  ASSERT_EQ(RunCli({Plain()}).exit_code(), 0);
+  folder_.Write("stray.mem", {1, 2, 3});  // no card gives it
+
+  const Outcome clean = RunCli({"--verify", Plain()});
+  EXPECT_EQ(clean.exit_code(), 0);
+  EXPECT_EQ(clean.out, "4 Files Verified\n");
+  std::vector<std::string> exact = SplitCheck(RunCli({"--verify", "--verbose", Plain()}).out).cards;
+  std::sort(exact.begin(), exact.end());
+  EXPECT_EQ(exact, (std::vector<std::string>{"exact MemoryCard2-1.mcd: MemoryCard2-1.mem is exact",
+                                             "exact blank.mcd: blank.mem is exact",
+                                             "exact m1.mcd: m1.mem is exact",
+                                             "exact slot1.mcd: slot1.mem is exact"}));
+
+  fs::resize_file(folder_.path() / "m1.mem", 1000);
+  Bytes blank = folder_.Read("blank.mem");
+  blank[64 + 70000] ^= 1;
+  folder_.Write("blank.mem", blank);
+  fs::remove(folder_.path() / "MemoryCard2-1.mem");
+  Bytes played = ExpectedTarget(PatternBytes(5000, 9));  // an emulator saved into it
+  std::fill(played.begin() + 64 + 4000, played.end(), 0xAA);
+  folder_.Write("slot1.mem", played);
+  ShiftModified(folder_.path() / "slot1.mem", std::chrono::hours(1));
+
+  const std::string before = Snapshot(folder_);
+  const Outcome damaged = RunCli({"--verify", Plain()});
+  EXPECT_EQ(Snapshot(folder_), before);
+  EXPECT_EQ(damaged.exit_code(), 1);
+  CheckReport found = SplitCheck(damaged.out);
+  std::sort(found.cards.begin(), found.cards.end());
+  EXPECT_EQ(found.cards, (std::vector<std::string>{
+                             "differs blank.mcd: blank.mem differs at offset 70064",
+                             "differs slot1.mcd: slot1.mem differs at offset 4064",
+                             "length m1.mcd: m1.mem is 1000 bytes long instead of 131136",
+                             "missing MemoryCard2-1.mcd: MemoryCard2-1.mem does not exist"}));
+  EXPECT_EQ(found.summary, "0 Files Verified\n\n4 Files Not Verified\n");
+  EXPECT_EQ(damaged.err, "");
 }
 
 // A bare card name stands for a card of the current folder; a bare name
@@ -170,6 +342,9 @@ TEST_F(CliRunTest, WrongArgumentsAreUsageErrorsThatTouchNothing) {
       {{"--frobnicate", Plain()}, "pellamar-cli: unknown option '--frobnicate'\n"},
       {{"--\x1b[2J", Plain()}, "pellamar-cli: unknown option '\"--\\x1B[2J\"'\n"},
       {{Plain(), Plain()}, "pellamar-cli: only one PATH may be given\n"},
+      {{"--verify"}, "pellamar-cli: no PATH given\n"},
+      {{"--dry-run", "--verify", Plain()},
+       "pellamar-cli: --dry-run and --verify exclude each other\n"},
   };
   for (const auto& [args, first_line] : calls) {
     const Outcome run = RunCli(args);
@@ -191,7 +366,10 @@ TEST_F(CliRunTest, HelpAndVersionGoToStandardOutputAndConvertNothing) {
   EXPECT_EQ(help.out.rfind("Usage: pellamar-cli [--verbose] [--dry-run | --verify] [--] PATH\n", 0),
             0u)
       << help.out;
-  EXPECT_NE(help.out.find("Exit status:"), std::string::npos) << help.out;
+  for (const char* part :
+       {"Exit status:", "--dry-run", "--verify", "replace-modified", "Examples:"}) {
+    EXPECT_NE(help.out.find(part), std::string::npos) << part;
+  }
   EXPECT_EQ(help.err, "");
 
   const Outcome version = RunCli({"--version"});
@@ -231,7 +409,9 @@ TEST_F(CliRunTest, AClosedPipeStopsTheProgressButNotTheRunAndALostReportFailsIt)
   for (const std::string& name : folder_.Names()) converted += name.ends_with(".mem");
   EXPECT_EQ(converted, 500);
   EXPECT_EQ(folder_.Names().size(), 1000u);  // and no temporary file
-  EXPECT_EQ(Shell(cli + Plain() + " >/dev/full"), kExitReportLost);
+  for (const std::string mode : {"", "--dry-run ", "--verify "}) {
+    EXPECT_EQ(Shell(cli + mode + Plain() + " >/dev/full"), kExitReportLost) << mode;
+  }
 }
 
 TEST_F(CliRunTest, RunsAtOnceOnOneFolderAllFinishWithEveryTargetWhole) {

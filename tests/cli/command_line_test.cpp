@@ -13,6 +13,7 @@ namespace pellamar::cli {
 namespace {
 
 using Action = CommandLine::Action;
+using Mode = CommandLine::Mode;
 
 struct ParseCase {
   std::vector<const char*> args;
@@ -20,6 +21,7 @@ struct ParseCase {
   std::string path;
   bool verbose;
   std::string problem;
+  CommandLine::Mode mode = CommandLine::Mode::kConvert;
 };
 
 std::ostream& operator<<(std::ostream& out, const ParseCase& c) {
@@ -38,6 +40,7 @@ TEST_P(ParseCommandLineTest, ReadsTheArguments) {
   if (c.action != Action::kRun) return;
   EXPECT_EQ(line.path, c.path);
   EXPECT_EQ(line.verbose, c.verbose);
+  EXPECT_EQ(line.mode, c.mode);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -67,7 +70,18 @@ INSTANTIATE_TEST_SUITE_P(
                   false,
                   "unknown option '--verbose=yes'"},
         ParseCase{{"a", "b"}, Action::kUsageError, "", false, "only one PATH may be given"},
-        ParseCase{{"a", "--", "b"}, Action::kUsageError, "", false, "only one PATH may be given"}));
+        ParseCase{{"a", "--", "b"}, Action::kUsageError, "", false, "only one PATH may be given"},
+        // A dry run or a verify, not both.
+        ParseCase{{"--dry-run", "cards"}, Action::kRun, "cards", false, "", Mode::kDryRun},
+        ParseCase{
+            {"cards", "--verify", "--verbose"}, Action::kRun, "cards", true, "", Mode::kVerify},
+        ParseCase{{"--verify", "--verify", "a"}, Action::kRun, "a", false, "", Mode::kVerify},
+        ParseCase{{"--", "--dry-run"}, Action::kRun, "--dry-run", false, ""},
+        ParseCase{{"--dry-run", "a", "--verify"},
+                  Action::kUsageError,
+                  "",
+                  false,
+                  "--dry-run and --verify exclude each other"}));
 
 TEST(SourceTextFor, AFolderStandsForItselfWithOrWithoutItsSlash) {
   EXPECT_EQ(SourceTextFor("cards", PathKind::kFolder), "cards/");
