@@ -35,6 +35,18 @@ std::string Message(int style, const std::string& text) {
   return "message " + std::to_string(style) + " " + kTitle + ": " + text;
 }
 
+// The lines of a dry run or a verify of `folder` through `fs`, in order.
+std::vector<std::string> VerdictLines(BatchReport (*walk)(FileSystem&, const std::string&,
+                                                          const VerdictSink&),
+                                      FileSystem& fs, const std::string& folder,
+                                      BatchReport* report = nullptr) {
+  std::vector<std::string> lines;
+  const BatchReport walked =
+      walk(fs, folder, [&](const CardVerdict& verdict) { lines.push_back(VerdictLine(verdict)); });
+  if (report != nullptr) *report = walked;
+  return lines;
+}
+
 class BatchRunTest : public ::testing::Test {
  protected:
   BatchReport Run(const std::string& source_text) {
@@ -166,14 +178,16 @@ TEST_F(BatchRunTest, FailuresPartWayKeepTheOldTargetAndSayWhy) {
   struct Case {
     std::function<void(FaultFileSystem&)> fault;
     std::string reason;
+    std::string foretold;  // what a dry run says before, when it cannot see the fault
   };
   const Case cases[] = {
       {[](FaultFileSystem& fs) { fs.BreakReadsOf("a.mcd", testing::ReadFault::kFail); },
-       "could not be read (injected read failure)"},
+       "could not be read (injected read failure)", ""},
       {[](FaultFileSystem& fs) { fs.BreakReadsOf("a.mcd", testing::ReadFault::kEndEarly); },
-       "could not be read (it is shorter than its length said)"},
+       "could not be read (it is shorter than its length said)", ""},
       {[](FaultFileSystem& fs) { fs.FailClosesOf("a.mem"); },
-       "a.mem could not be written (input/output error)"},
+       "a.mem could not be written (input/output error)",
+       "replace a.mcd: a.mem holds something else"},
   };
   for (const Case& c : cases) {
     TempFolder folder;
@@ -182,6 +196,12 @@ TEST_F(BatchRunTest, FailuresPartWayKeepTheOldTargetAndSayWhy) {
     folder.Write("a.mem", {7});
     FaultFileSystem faulty(*real_);
     c.fault(faulty);
+    std::vector<std::string> told = VerdictLines(DryRun, faulty, folder.Folder());
+    std::sort(told.begin(), told.end());
+    EXPECT_EQ(told, (std::vector<std::string>{
+                        "new b.mcd: b.mem would be created",
+                        c.foretold.empty() ? "skip a.mcd: " + c.reason : c.foretold}));
+    EXPECT_FALSE(folder.Exists("b.mem")) << c.reason;
     RecordingWindow window(folder.Folder());
     const BatchReport report = btnStart_Click(window, faulty);
     EXPECT_EQ(folder.Read("a.mem"), Bytes{7}) << c.reason;
@@ -199,6 +219,35 @@ TEST_F(BatchRunTest, ACardThatArrivesAFewBytesAtATimeIsCopiedWhole) {
   EXPECT_EQ(folder_.Read("a.mem"), Target(RealCard("m1.mcd")));
 }
 
+// Compared a piece at a time, the target's bytes arriving a few at a call:
+// the first differing byte is named by its place in the target, wherever
+// it falls.
+TEST_F(BatchRunTest, AVerifyNamesTheFirstDifferingByteWhereverItFalls) {
+  const Bytes card = PatternBytes(kCopyPieceSize + 5000, 3);
+  folder_.Write("a.mcd", card);
+  faulty_.BreakReadsOf("a.mem", testing::ReadFault::kTrickle);
+  BatchReport report;
+  const std::pair<std::size_t, std::string> cases[] = {
+      {0, "exact a.mcd: a.mem is exact"},
+      {3, "differs a.mcd: a.mem differs at offset 3"},
+      {64, "differs a.mcd: a.mem differs at offset 64"},
+      {kCopyPieceSize + 64 + 100,
+       "differs a.mcd: a.mem differs at offset " + std::to_string(kCopyPieceSize + 164)},
+  };
+  for (const auto& [edited, line] : cases) {
+    Bytes target = Target(card);
+    if (edited > 0) {
+      target[edited] ^= 0x40;
+      target.back() ^= 1;  // a later difference, never the one named
+    }
+    folder_.Write("a.mem", target);
+    EXPECT_EQ(VerdictLines(Verify, faulty_, folder_.Folder(), &report),
+              (std::vector<std::string>{line}));
+    EXPECT_EQ(VerifySummary(report),
+              edited == 0 ? "1 Files Verified" : "0 Files Verified\n\n1 Files Not Verified");
+  }
+}
+
 TEST_F(BatchRunTest, ATargetThatIsAFolderIsReportedAsOne) {
   WriteCards({"a.mcd"});
   std::filesystem::create_directory(folder_.path() / "a.mem");
@@ -211,11 +260,15 @@ TEST_F(BatchRunTest, NamesThatDifferOnlyInCaseShareATargetWhereTheFileSystemFold
   if (real_->FoldsCase()) GTEST_SKIP() << "a.mcd and A.mcd are one file here";
   WriteCards({"a.mcd", "A.mcd"});
   faulty_.FoldCase();
+  const std::vector<std::string> told = VerdictLines(DryRun, faulty_, folder_.Folder());
   const BatchReport report = Run(folder_.Folder());
   ASSERT_EQ(report.first_failures.size(), 1u);
   const CardFailure& second = report.first_failures[0];
   const std::string first = second.name == "a.mcd" ? "A.mcd" : "a.mcd";
   EXPECT_EQ(second.reason, TargetNameFor(second.name) + " was already written from " + first);
+  EXPECT_EQ(told, (std::vector<std::string>{
+                      "new " + first + ": " + TargetNameFor(first) + " would be created",
+                      "skip " + second.name + ": " + second.reason}));
   EXPECT_FALSE(folder_.Exists(TargetNameFor(second.name)));
 }
 
@@ -258,9 +311,15 @@ TEST_F(BatchRunTest, ABrokenListingEndsTheRunAndSaysSo) {
   faulty_.BreakListingAfter(1);
   const BatchReport report = Run(folder_.Folder());
   EXPECT_EQ(report.processed, 1);
+  const std::string stopped =
+      "\n\nThe listing of " + folder_.Folder() + " stopped early (injected listing failure).";
   EXPECT_EQ(window_.calls.at(window_.calls.size() - 2),
-            Message(kStyleWarning, "1 Files Processed\n\nThe listing of " + folder_.Folder() +
-                                       " stopped early (injected listing failure)."));
+            Message(kStyleWarning, "1 Files Processed" + stopped));
+  BatchReport looked;
+  EXPECT_EQ(VerdictLines(DryRun, faulty_, folder_.Folder(), &looked).size(), 1u);
+  EXPECT_EQ(DryRunSummary(looked), "1 Files Would Be Processed" + stopped);
+  EXPECT_EQ(VerdictLines(Verify, faulty_, folder_.Folder(), &looked).size(), 1u);
+  EXPECT_EQ(VerifySummary(looked), "1 Files Verified" + stopped);
 }
 
 TEST(BatchRunDuplicates, TwoCardsWithOneTargetWriteItOnce) {

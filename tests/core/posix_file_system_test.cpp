@@ -192,6 +192,15 @@ TEST_F(PosixFileSystemTest, ACardThatIsItsOwnTargetIsLeftAlone) {
                                                "b.mcd: b.mem is the card itself",
                                                "c.mcd: c.mem is the card itself"}));
   }
+  for (const auto walk : {DryRun, Verify}) {
+    std::vector<std::string> lines;
+    walk(*fs_, folder_.Folder(),
+         [&](const CardVerdict& verdict) { lines.push_back(VerdictLine(verdict)); });
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"skip a.mcd: a.mem is the card itself",
+                                               "skip b.mcd: b.mem is the card itself",
+                                               "skip c.mcd: c.mem is the card itself"}));
+  }
   EXPECT_EQ(folder_.Read("a.mem"), PatternBytes(100, 1));
   EXPECT_EQ(folder_.Read("b.mcd"), PatternBytes(100, 2));
   EXPECT_EQ(folder_.Read("c.mcd"), PatternBytes(100, 3));
@@ -241,18 +250,27 @@ TEST_P(OwnersAndGroups, NoTargetIsReadableByMoreThanItsCardAndNoneChangesHands) 
       _exit(2);
     }
     const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
+    std::string foretold;  // what a dry run says a run would refuse
+    DryRun(*fs, folder.Folder(), [&](const CardVerdict& verdict) {
+      if (verdict.kind == CardVerdict::Kind::kSkip) foretold = verdict.words;
+    });
     testing::RecordingWindow window(folder.Folder());
     const BatchReport report = btnStart_Click(window, *fs);
     std::ofstream(folder.path() / "report.txt")
-        << (report.first_failures.empty() ? "" : report.first_failures[0].reason);
+        << (report.first_failures.empty() ? "" : report.first_failures[0].reason) << '\n'
+        << foretold << '\n';
     _exit(0);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   std::string reason;
-  std::getline(std::ifstream(folder.path() / "report.txt"), reason);
+  std::string foretold;
+  std::ifstream report(folder.path() / "report.txt");
+  std::getline(report, reason);
+  std::getline(report, foretold);
   EXPECT_EQ(reason, c.reason ? c.reason : "");
+  EXPECT_EQ(foretold, reason);
   struct stat st;
   ASSERT_EQ(stat((folder / "a.mem").c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, c.owner);
