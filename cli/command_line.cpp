@@ -1,6 +1,6 @@
 #include "cli/command_line.h"
 
-#include <filesystem>
+#include <algorithm>
 #include <ostream>
 #include <string_view>
 
@@ -105,16 +105,19 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   return line;
 }
 
-PathKind KindOf(const std::string& path) {
-  std::error_code ignored;
-  const std::filesystem::file_status status = std::filesystem::status(path, ignored);
-  if (path.empty() || !std::filesystem::exists(status)) return PathKind::kNothing;
-  return std::filesystem::is_directory(status) ? PathKind::kFolder : PathKind::kFile;
-}
-
-std::string SourceTextFor(const std::string& path, PathKind kind) {
-  if (kind == PathKind::kFolder) return path.back() == '/' ? path : path + '/';
-  if (kind == PathKind::kFile && path.find('/') == std::string::npos) return "./" + path;
+std::string SourceTextFor(std::string path, PathKind kind, char separator) {
+  if (separator != '/') std::replace(path.begin(), path.end(), '/', separator);
+  // A drive letter comes before the folders of a Windows path.
+  const bool has_drive = separator == '\\' && path.size() >= 2 && path[1] == ':';
+  const std::size_t folders = has_drive ? 2 : 0;
+  const std::string current = std::string(".") + separator;
+  if (kind == PathKind::kFolder) {
+    if (path.size() == folders) return path + current;
+    return path.back() == separator ? path : path + separator;
+  }
+  if (kind == PathKind::kFile && path.find(separator) == std::string::npos) {
+    return path.insert(folders, current);
+  }
   return path;
 }
 

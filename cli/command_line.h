@@ -37,15 +37,19 @@ struct CommandLine {
 // is the empty source text, which the run itself turns away.
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
-// What an existing path names, following links.
+// What an existing path names, following links. Defined with the rest of
+// what the program needs of its platform.
 enum class PathKind { kFolder, kFile, kNothing };
 PathKind KindOf(const std::string& path);
 
-// The source text the run reads for `path`: a folder gets "/" appended when
-// it lacks one, so that it stands for the folder itself; a bare file name
+// The source text the run reads for `path`, on a file system whose folders
+// are separated by `separator`: a folder gets the separator appended when it
+// lacks one, so that it stands for the folder itself; a bare file name
 // ("slot1.mcd") stands for a card of the current folder; any other path is
-// taken as it is, and the run cuts it after its last "/".
-std::string SourceTextFor(const std::string& path, PathKind kind);
+// taken as it is, and the run cuts it after its last separator. Where that
+// is "\\", "/" is one too, and a bare drive ("D:") is that drive's current
+// folder.
+std::string SourceTextFor(std::string path, PathKind kind, char separator);
 
 // The exit status for a finished run, dry run or verify: kExitUsage for one
 // that stopped at an empty source text, kExitReportLost when its report

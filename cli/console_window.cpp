@@ -28,8 +28,16 @@ void ConsoleWindow::RepaintNow() {
   ++repaints_;
   if (!err_) return;
   if (options_.err_is_terminal) {
-    err_ << kLineStart << ProgressText() << kClearToEnd << std::flush;
+    const std::string text = ProgressText();
+    err_ << kLineStart << text;
+    if (options_.erases_line) {
+      err_ << kClearToEnd;
+    } else if (text.size() < line_length_) {
+      err_ << std::string(line_length_ - text.size(), ' ');
+    }
+    err_ << std::flush;
     line_open_ = true;
+    line_length_ = text.size();
     return;
   }
   if (options_.verbose) err_ << ProgressText() << '\n' << std::flush;

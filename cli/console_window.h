@@ -15,6 +15,9 @@ namespace pellamar::cli {
 struct ConsoleOptions {
   // Standard error is a terminal: the count is one line, redrawn in place.
   bool err_is_terminal = false;
+  // The terminal clears to the end of a line on "\x1b[K"; one that does not
+  // has the rest of a longer old line overwritten with spaces.
+  bool erases_line = true;
   // Off a terminal, one line per card instead of silence.
   bool verbose = false;
   // The number of cards the run will meet, when it is known beforehand.
@@ -50,7 +53,8 @@ class ConsoleWindow final : public WindowOperations {
   ConsoleOptions options_;
   std::string caption_;
   std::int64_t repaints_ = 0;
-  bool line_open_ = false;  // a progress line on the terminal awaits its newline
+  bool line_open_ = false;       // a progress line on the terminal awaits its newline
+  std::size_t line_length_ = 0;  // of the progress line shown last
   bool report_written_ = false;
 };
 

@@ -1,6 +1,6 @@
 # The Windows download: Pellamar-<version>-win32.zip (win64 for a 64-bit
-# build) in the root of the build tree, holding Pellamar.exe, README.txt and
-# LICENSE.txt.
+# build) in the root of the build tree, holding Pellamar.exe, pellamar-cli.exe,
+# README.txt and LICENSE.txt.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(PELLAMAR_ZIP_PLATFORM win64)
   set(PELLAMAR_WINDOWS_BITS 64)
@@ -8,7 +8,7 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 8)
 else()
   set(PELLAMAR_ZIP_PLATFORM win32)
   set(PELLAMAR_WINDOWS_BITS 32)
-  set(PELLAMAR_WINDOWS_RUNS_ON "; it runs on 32-bit and 64-bit Windows")
+  set(PELLAMAR_WINDOWS_RUNS_ON "; they run on 32-bit and 64-bit Windows")
 endif()
 set(PELLAMAR_ZIP ${PROJECT_BINARY_DIR}/Pellamar-${PROJECT_VERSION}-${PELLAMAR_ZIP_PLATFORM}.zip)
 set(PELLAMAR_ZIP_STAGE ${PROJECT_BINARY_DIR}/zip)
@@ -22,10 +22,14 @@ configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PELLAMAR_ZIP_STAGE}/LICENSE.txt
 add_custom_command(
   OUTPUT ${PELLAMAR_ZIP}
   COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:Pellamar> ${PELLAMAR_ZIP_STAGE}/Pellamar.exe
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:pellamar-cli>
+          ${PELLAMAR_ZIP_STAGE}/pellamar-cli.exe
   COMMAND ${CMAKE_COMMAND} -E rm -f ${PELLAMAR_ZIP}
-  COMMAND ${CMAKE_COMMAND} -E tar cf ${PELLAMAR_ZIP} --format=zip Pellamar.exe README.txt LICENSE.txt
+  COMMAND ${CMAKE_COMMAND} -E tar cf ${PELLAMAR_ZIP} --format=zip Pellamar.exe pellamar-cli.exe
+          README.txt LICENSE.txt
   WORKING_DIRECTORY ${PELLAMAR_ZIP_STAGE}
-  DEPENDS Pellamar ${PELLAMAR_ZIP_STAGE}/README.txt ${PELLAMAR_ZIP_STAGE}/LICENSE.txt
+  DEPENDS Pellamar pellamar-cli ${PELLAMAR_ZIP_STAGE}/README.txt
+          ${PELLAMAR_ZIP_STAGE}/LICENSE.txt
   COMMENT "Packing ${PELLAMAR_ZIP}"
   VERBATIM)
 add_custom_target(windows_zip ALL DEPENDS ${PELLAMAR_ZIP})

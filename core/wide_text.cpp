@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 namespace pellamar {
 
 std::wstring Widen(std::string_view text) {
@@ -24,6 +26,19 @@ std::string Narrow(std::wstring_view wide) {
   std::string text(static_cast<std::size_t>(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, text.data(), n, nullptr, nullptr);
   return text;
+}
+
+std::wstring ExtendedPath(std::string_view path) {
+  std::wstring wide = Widen(path);
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  if (wide.empty() || wide.starts_with(LR"(\\?\)")) return wide;
+  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (needed < MAX_PATH) return wide;
+  std::wstring full(needed, L'\0');
+  full.resize(GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr));
+  if (full.starts_with(LR"(\\?\)") || full.starts_with(LR"(\\.\)")) return full;
+  if (full.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + full.substr(2);
+  return LR"(\\?\)" + full;
 }
 
 }  // namespace pellamar

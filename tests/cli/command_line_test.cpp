@@ -83,18 +83,28 @@ INSTANTIATE_TEST_SUITE_P(
                   false,
                   "--dry-run and --verify exclude each other"}));
 
-TEST(SourceTextFor, AFolderStandsForItselfWithOrWithoutItsSlash) {
-  EXPECT_EQ(SourceTextFor("cards", PathKind::kFolder), "cards/");
-  EXPECT_EQ(SourceTextFor("cards/", PathKind::kFolder), "cards/");
-  EXPECT_EQ(SourceTextFor("/", PathKind::kFolder), "/");
-  EXPECT_EQ(SourceTextFor(".", PathKind::kFolder), "./");
+TEST(SourceTextFor, AFolderStandsForItselfWithOrWithoutItsSeparator) {
+  EXPECT_EQ(SourceTextFor("cards", PathKind::kFolder, '/'), "cards/");
+  EXPECT_EQ(SourceTextFor("cards/", PathKind::kFolder, '/'), "cards/");
+  EXPECT_EQ(SourceTextFor("/", PathKind::kFolder, '/'), "/");
+  EXPECT_EQ(SourceTextFor(".", PathKind::kFolder, '/'), "./");
+  // Windows: either slash separates, and a bare drive is its current folder.
+  EXPECT_EQ(SourceTextFor("C:/saves/cards", PathKind::kFolder, '\\'), "C:\\saves\\cards\\");
+  EXPECT_EQ(SourceTextFor("cards\\", PathKind::kFolder, '\\'), "cards\\");
+  EXPECT_EQ(SourceTextFor("D:", PathKind::kFolder, '\\'), "D:.\\");
+  EXPECT_EQ(SourceTextFor("D:\\", PathKind::kFolder, '\\'), "D:\\");
 }
 
 TEST(SourceTextFor, ABareCardNameStandsForTheCurrentFolder) {
-  EXPECT_EQ(SourceTextFor("slot1.mcd", PathKind::kFile), "./slot1.mcd");
-  EXPECT_EQ(SourceTextFor("cards/slot1.mcd", PathKind::kFile), "cards/slot1.mcd");
+  EXPECT_EQ(SourceTextFor("slot1.mcd", PathKind::kFile, '/'), "./slot1.mcd");
+  EXPECT_EQ(SourceTextFor("cards/slot1.mcd", PathKind::kFile, '/'), "cards/slot1.mcd");
+  // A backslash is part of a POSIX name, not a separator.
+  EXPECT_EQ(SourceTextFor("a\\b.mcd", PathKind::kFile, '/'), "./a\\b.mcd");
+  EXPECT_EQ(SourceTextFor("slot1.mcd", PathKind::kFile, '\\'), ".\\slot1.mcd");
+  EXPECT_EQ(SourceTextFor("D:slot1.mcd", PathKind::kFile, '\\'), "D:.\\slot1.mcd");
+  EXPECT_EQ(SourceTextFor("cards/slot1.mcd", PathKind::kFile, '\\'), "cards\\slot1.mcd");
   // A misspelt folder must not turn into the current one.
-  EXPECT_EQ(SourceTextFor("cadrs", PathKind::kNothing), "cadrs");
+  EXPECT_EQ(SourceTextFor("cadrs", PathKind::kNothing, '/'), "cadrs");
 }
 
 TEST(KindOf, FollowsLinksAndTellsFoldersFromFiles) {

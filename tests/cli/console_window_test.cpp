@@ -45,6 +45,12 @@ TEST_F(ConsoleWindowTest, WithoutATotalTheTerminalShowsTheCountAlone) {
   EXPECT_EQ(out_.str(), "2 Files Processed\n");
 }
 
+// An old Windows console shows an escape as text.
+TEST_F(ConsoleWindowTest, AConsoleWithoutEscapesGetsNone) {
+  Convert(Window({.err_is_terminal = true, .erases_line = false, .verbose = false, .total = 2}), 2);
+  EXPECT_EQ(err_.str(), "\r1 Processed. (1 of 2)\r2 Processed. (2 of 2)\n");
+}
+
 TEST_F(ConsoleWindowTest, ARunWithoutCardsLeavesTheTerminalAlone) {
   Convert(Window({.err_is_terminal = true, .verbose = false, .total = 0}), 0);
   EXPECT_EQ(err_.str(), "");

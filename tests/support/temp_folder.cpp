@@ -17,6 +17,16 @@ std::string Utf8(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
+// A test's name for a file: UTF-8 on Windows, where a narrow path would be
+// read in the ANSI code page; bytes as they are elsewhere.
+fs::path Named(const std::string& name) {
+#ifdef _WIN32
+  return fs::path(std::u8string(name.begin(), name.end()));
+#else
+  return fs::path(name);
+#endif
+}
+
 }  // namespace
 
 TempFolder::TempFolder() {
@@ -29,31 +39,34 @@ TempFolder::TempFolder() {
 TempFolder::~TempFolder() {
   std::error_code ignored;
   // Give back write permission that a test took away, so removal succeeds.
-  for (const auto& entry : fs::recursive_directory_iterator(path_, ignored)) {
-    fs::permissions(entry.path(), fs::perms::owner_write, fs::perm_options::add, ignored);
+  fs::recursive_directory_iterator entry(path_, ignored);
+  for (; !ignored && entry != fs::recursive_directory_iterator(); entry.increment(ignored)) {
+    fs::permissions(entry->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
   }
   fs::remove_all(path_, ignored);
 }
 
 std::string TempFolder::Folder() const { return Utf8(path_ / ""); }
 
-std::string TempFolder::operator/(const std::string& name) const { return Utf8(path_ / name); }
+std::string TempFolder::operator/(const std::string& name) const {
+  return Utf8(path_ / Named(name));
+}
 
 void TempFolder::Write(const std::string& name, const Bytes& bytes) const {
-  std::ofstream out(path_ / name, std::ios::binary | std::ios::trunc);
+  std::ofstream out(path_ / Named(name), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(out.good()) << "cannot write " << (path_ / name);
 }
 
 Bytes TempFolder::Read(const std::string& name) const {
-  std::ifstream in(path_ / name, std::ios::binary);
+  std::ifstream in(path_ / Named(name), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool TempFolder::Exists(const std::string& name) const {
   std::error_code ignored;
-  return fs::exists(fs::symlink_status(path_ / name, ignored));
+  return fs::exists(fs::symlink_status(path_ / Named(name), ignored));
 }
 
 std::vector<std::string> TempFolder::Names() const {
