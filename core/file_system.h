@@ -44,9 +44,8 @@ class CardFile {
   // and puts their number in `*got`: 0 at the end of the file. A failure
   // gives Kind::kReadFailed.
   virtual Status Read(std::span<std::uint8_t> out, std::size_t* got) = 0;
-  // When the file's bytes were last changed, as it said when it was opened:
-  // nanoseconds from the file system's own epoch, to be compared only with
-  // another time of the same file system. nullopt when it cannot tell.
+  // When the file's bytes were last changed, in nanoseconds since the start
+  // of 1970 (UTC); nullopt when the file system cannot tell.
   virtual std::optional<std::int64_t> ModifiedTime() const { return std::nullopt; }
   // The card as the file system that opened it made it. A wrapper that
   // changes how a card reads hands back the card it wraps.

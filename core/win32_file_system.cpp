@@ -200,6 +200,15 @@ class Win32CardFile final : public CardFile {
 
   std::uint64_t Length() const override { return length_; }
 
+  std::optional<std::int64_t> ModifiedTime() const override {
+    constexpr std::int64_t kTicksTo1970 = 116444736000000000;  // 100 ns ticks from 1601
+    FILETIME written;
+    if (!GetFileTime(file_.get(), nullptr, nullptr, &written)) return std::nullopt;
+    const auto ticks = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime);
+    return (ticks - kTicksTo1970) * 100;
+  }
+
   Status Read(std::span<std::uint8_t> out, std::size_t* got) override {
     DWORD n = 0;
     const DWORD want = static_cast<DWORD>(out.size() < kMaxChunk ? out.size() : kMaxChunk);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -194,6 +195,9 @@ TEST_F(BatchRunTest, FailuresPartWayKeepTheOldTargetAndSayWhy) {
     folder.Write("a.mcd", PatternBytes(3000, 1));
     folder.Write("b.mcd", PatternBytes(3000, 2));
     folder.Write("a.mem", {7});
+    std::filesystem::last_write_time(folder.path() / "a.mem",
+                                     std::filesystem::file_time_type::clock::now() -
+                                         std::chrono::hours(1));  // older than its card
     FaultFileSystem faulty(*real_);
     c.fault(faulty);
     std::vector<std::string> told = VerdictLines(DryRun, faulty, folder.Folder());

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "core/wide_text.h"
@@ -167,6 +170,54 @@ TEST_F(CliExeTest, ACardDeeperThanMaxPathIsConverted) {
   fs::remove_all(top, ignored);
 }
 
+// The card lines of a dry run or a verify, sorted, without the summary.
+std::vector<std::string> CardLines(const std::string& out) {
+  std::vector<std::string> lines;
+  std::istringstream in(out.substr(0, out.find("\n\n")));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+TEST_F(CliExeTest, ADryRunForetellsTheRunAndAVerifyProvesIt) {
+  folder_.Write("new.mcd", RealCard("m1.mcd"));
+  folder_.Write("same.mcd", RealCard("blank.mcd"));
+  folder_.Write("same.mem", ExpectedTarget(RealCard("blank.mcd")));
+  folder_.Write("played.mcd", RealCard("MemoryCard2-1.mcd"));
+  fs::last_write_time(folder_.path() / "played.mcd",
+                      fs::file_time_type::clock::now() - std::chrono::hours(2));
+  folder_.Write("played.mem", ExpectedTarget(PatternBytes(RealCard("MemoryCard2-1.mcd").size())));
+  folder_.Write("locked.mcd", {1, 2});
+  folder_.Write("locked.mem", {7});
+  ASSERT_TRUE(SetFileAttributesW((folder_.path() / "locked.mem").c_str(), FILE_ATTRIBUTE_READONLY));
+  const std::string plain = Utf8(folder_.path());
+
+  const Outcome dry = RunCli({"--dry-run", plain});
+  EXPECT_EQ(dry.status, 1u);
+  EXPECT_EQ(CardLines(dry.out),
+            (std::vector<std::string>{
+                "new new.mcd: new.mem would be created",
+                "replace-modified played.mcd: played.mem holds something else and was modified "
+                "after the card",
+                "same same.mcd: same.mem already holds this conversion",
+                "skip locked.mcd: locked.mem is read-only"}));
+  EXPECT_FALSE(folder_.Exists("new.mem"));
+  EXPECT_EQ(RunCli({plain}).out,
+            "3 Files Processed\n\n1 Files Not Converted:\n"
+            "locked.mcd: locked.mem is read-only\n");
+
+  Bytes edited = folder_.Read("new.mem");
+  edited[100] ^= 1;
+  folder_.Write("new.mem", edited);
+  const Outcome verify = RunCli({"--verify", plain});
+  EXPECT_EQ(verify.status, 1u);
+  EXPECT_EQ(
+      CardLines(verify.out),
+      (std::vector<std::string>{"differs new.mcd: new.mem differs at offset 100",
+                                "length locked.mcd: locked.mem is 1 bytes long instead of 66"}));
+  SetFileAttributesW((folder_.path() / "locked.mem").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST_F(CliExeTest, ExitStatusesSayWhatHappened) {
   struct Case {
     std::vector<std::string> args;
@@ -183,6 +234,9 @@ TEST_F(CliExeTest, ExitStatusesSayWhatHappened) {
       {{"--bogus", plain}, false, 2, ""},
       {{plain + "\\missing\\"}, false, 1, "0 Files Processed\n\nThe folder "},
       {{plain}, true, 3, ""},
+      {{"--verify", plain}, false, 0, "1 Files Verified\n"},
+      {{"--dry-run", plain}, true, 3, ""},
+      {{"--dry-run", "--verify", plain}, false, 2, ""},
   };
   for (const Case& c : cases) {
     const Outcome run = RunCli(c.args, c.out_closed);
