@@ -71,8 +71,7 @@ class CardWalk {
     BeforeCards();
     ListEntry entry = listing->Next();
     for (; entry.kind == ListEntry::Kind::kName; entry = listing->Next()) {
-      const std::string target = TargetNameFor(entry.name);
-      std::string failure = WalkOne(entry.name, target);
+      std::string failure = WalkOne(entry.name);
       if (failure.empty()) {
         ++report_.processed;
       } else {
@@ -108,7 +107,7 @@ class CardWalk {
   std::span<std::uint8_t> second_buffer() { return Buffer(&second_buffer_); }
 
  private:
-  std::string WalkOne(const std::string& name, const std::string& target) {
+  std::string WalkOne(const std::string& name) {
     // The length that decides whether the card holds data is the one its
     // open file reports: no second look-up, no race between.
     Status opened;
@@ -116,6 +115,7 @@ class CardWalk {
     if (!card) return "could not be read" + Why(opened.reason());
     if (card->Length() == 0) return "empty card";
 
+    const std::string target = TargetNameFor(name);
     const std::string key = fs_.FoldsCase() ? FoldAsciiCase(target) : target;
     if (auto earlier = claimed_.find(key); earlier != claimed_.end()) {
       return ShownName(target) + " was already written from " + ShownName(earlier->second);
