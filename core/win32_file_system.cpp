@@ -201,15 +201,15 @@ const std::wstring& MachineToken() {
 // How the names of this machine's temporary files begin.
 std::wstring MachinePrefix() { return kTemporaryPrefix + MachineToken() + L"-"; }
 
-// Whether no process has the ID `pid` (one that ended but is still held
-// open by another counts as there).
+// Whether the process with the ID `pid` has ended: none has that ID, or the
+// one that has it, still held open by another, has its exit code.
 bool IsProcessGone(DWORD pid) {
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (process != nullptr) {
-    CloseHandle(process);
-    return false;
-  }
-  return GetLastError() == ERROR_INVALID_PARAMETER;
+  if (process == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  return code != STILL_ACTIVE;
 }
 
 // Whether `name` is a temporary file of a replace that a run of this machine

@@ -1,16 +1,21 @@
 // The Windows file system: which names the listing returns (by attribute,
-// and through 8.3 short names), UTF-8 paths at the UTF-16 boundary, and what
-// a replace leaves behind when it succeeds, is refused, or fails.
+// and through 8.3 short names), UTF-8 paths at the UTF-16 boundary, paths
+// past MAX_PATH, what a replace leaves behind when it succeeds, is refused,
+// meets a busy file, or fails, and which calls it makes for that.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "core/batch_run.h"
 #include "core/card_conversion.h"
 #include "core/file_system.h"
+#include "core/wide_text.h"
+#include "core/win32_replace_calls.h"
 #include "tests/support/expected_target.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
@@ -38,9 +43,136 @@ class OpenFile {
   HANDLE handle_;
 };
 
+// The system's replace calls, recorded, with the failures a test puts in:
+// the next `failures` replaces or renames (all when negative) fail with
+// `error`, and an ACL may deny writing every file.
+class RecordingCalls final : public ReplaceCalls {
+ public:
+  struct Call {
+    std::string what;
+    std::wstring target, replacement;
+    std::uint32_t flags;
+  };
+
+  std::uint32_t Replace(const std::wstring& replaced, const std::wstring& replacement,
+                        std::uint32_t flags) override {
+    log.push_back({"replace", replaced, replacement, flags});
+    return Fail() ? error : SystemReplaceCalls().Replace(replaced, replacement, flags);
+  }
+  std::uint32_t Move(const std::wstring& from, const std::wstring& to,
+                     std::uint32_t flags) override {
+    log.push_back({"move", to, from, flags});
+    return Fail() ? error : SystemReplaceCalls().Move(from, to, flags);
+  }
+  std::uint32_t OpenToWrite(const std::wstring& path) override {
+    return deny_writing ? ERROR_ACCESS_DENIED : SystemReplaceCalls().OpenToWrite(path);
+  }
+  void Wait(std::uint32_t milliseconds) override { SystemReplaceCalls().Wait(milliseconds); }
+  bool ReplaceKeepsTheTarget() override {
+    return keeps_target.value_or(SystemReplaceCalls().ReplaceKeepsTheTarget());
+  }
+
+  std::vector<Call> log;
+  std::uint32_t error = ERROR_SHARING_VIOLATION;
+  int failures = 0;
+  bool deny_writing = false;
+  std::optional<bool> keeps_target;  // as the system says when unset
+
+ private:
+  bool Fail() {
+    if (failures == 0) return false;
+    if (failures > 0) --failures;
+    return true;
+  }
+};
+
+// A reason as the report shows it: the system's words, in lower case,
+// without a full stop.
+void ExpectPlainWords(const std::string& reason) {
+  ASSERT_FALSE(reason.empty());
+  EXPECT_EQ(reason.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), std::string::npos) << reason;
+  EXPECT_NE(reason.back(), '.') << reason;
+}
+
+std::wstring Ascii(const std::string& name) { return std::wstring(name.begin(), name.end()); }
+
+// The ID of a process that ran and ended: a copy of this program that runs
+// no test.
+DWORD EndedProcessId() {
+  std::vector<wchar_t> self(32768);
+  GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+  std::wstring command = L"\"" + std::wstring(self.data()) + L"\" --gtest_filter=-*";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                      nullptr, &startup, &process)) {
+    return 0;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return process.dwProcessId;
+}
+
+// Folders nested past MAX_PATH in `base`, made and removed with "\\?\"
+// paths: std::filesystem stops at MAX_PATH.
+class DeepFolder {
+ public:
+  explicit DeepFolder(std::wstring base) {
+    while (base.size() <= MAX_PATH) {
+      base += std::wstring(40, L'f') + L"\\";
+      if (!CreateDirectoryW((L"\\\\?\\" + base).c_str(), nullptr)) return;
+      folders_.push_back(base);
+    }
+  }
+  ~DeepFolder() {
+    for (auto folder = folders_.rbegin(); folder != folders_.rend(); ++folder) {
+      RemoveFilesIn(L"\\\\?\\" + *folder);
+      RemoveDirectoryW((L"\\\\?\\" + *folder).c_str());
+    }
+  }
+  // The deepest folder, ending in "\"; empty when it could not be made.
+  std::wstring path() const { return folders_.empty() ? L"" : folders_.back(); }
+
+ private:
+  static void RemoveFilesIn(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW((folder + L"*").c_str(), &data);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        DeleteFileW((folder + data.cFileName).c_str());
+      }
+    } while (FindNextFileW(search, &data));
+    FindClose(search);
+  }
+
+  std::vector<std::wstring> folders_;
+};
+
 class Win32FileSystemTest : public ::testing::Test {
  protected:
   std::wstring Wide(const std::wstring& name) const { return (folder_.path() / name).wstring(); }
+  // The path as the file system hands it to the system.
+  std::wstring Long(const std::wstring& name) const { return L"\\\\?\\" + Wide(name); }
+
+  std::uint64_t Created(const std::wstring& name) const {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    GetFileAttributesExW(Long(name).c_str(), GetFileExInfoStandard, &data);
+    return (std::uint64_t{data.ftCreationTime.dwHighDateTime} << 32) |
+           data.ftCreationTime.dwLowDateTime;
+  }
+
+  // False where the volume keeps no creation time that it is given (Wine's).
+  bool SetCreated(const std::wstring& name, std::uint64_t when) const {
+    HANDLE file = CreateFileW(Long(name).c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    const FILETIME time{static_cast<DWORD>(when), static_cast<DWORD>(when >> 32)};
+    const bool set = file != INVALID_HANDLE_VALUE && SetFileTime(file, &time, nullptr, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return set && Created(name) == when;
+  }
 
   void SetAttributes(const std::wstring& name, DWORD attributes) {
     ASSERT_TRUE(SetFileAttributesW(Wide(name).c_str(), attributes)) << GetLastError();
@@ -50,7 +182,7 @@ class Win32FileSystemTest : public ::testing::Test {
   Bytes ReadWide(const std::wstring& name) const {
     Bytes bytes(64 * 1024);
     DWORD got = 0;
-    HANDLE file = CreateFileW(Wide(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    HANDLE file = CreateFileW(Long(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return {};
     ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
@@ -99,9 +231,23 @@ class Win32FileSystemTest : public ::testing::Test {
     return btnStart_Click(window, *fs_);
   }
 
+  // The name of the temporary file that a replace of "a.mem" writes.
+  std::string TemporaryName() {
+    cards_.Write("card.mcd", {1});
+    Status status;
+    const std::unique_ptr<CardFile> card = fs_->OpenCard(cards_ / "card.mcd", &status);
+    const std::unique_ptr<PendingFile> pending =
+        card ? fs_->BeginReplace(folder_ / "a.mem", *card, &status) : nullptr;
+    for (const std::string& name : folder_.Names()) {
+      if (name.starts_with(".pellamar-")) return name;
+    }
+    return {};
+  }
+
   TempFolder folder_;
   TempFolder cards_;
-  std::unique_ptr<FileSystem> fs_ = NewPlatformFileSystem();
+  RecordingCalls calls_;
+  std::unique_ptr<FileSystem> fs_ = NewFileSystemWithCalls(calls_);
 };
 
 TEST_F(Win32FileSystemTest, ListsNormalCardsInAnyCaseButNoHiddenSystemFileOrFolder) {
@@ -216,11 +362,18 @@ TEST_F(Win32FileSystemTest, ReplacingWritesExactlyThePiecesAsAnOrdinaryFile) {
 TEST_F(Win32FileSystemTest, LeavesAReadOnlyTargetAsItWas) {
   const Bytes old = PatternBytes(80, 1);
   folder_.Write("a.mem", old);
+  folder_.Write("b.mem", old);
   SetAttributes(L"a.mem", FILE_ATTRIBUTE_READONLY);
-  const Status status = Replace("a.mem", PatternBytes(164));
+  Status status = Replace("a.mem", PatternBytes(164));
   EXPECT_EQ(status.kind(), Status::Kind::kReadOnly) << status.message();
+  calls_.deny_writing = true;  // as an ACL that denies writing the data would
+  status = Replace("b.mem", PatternBytes(164));
+  EXPECT_EQ(status.kind(), Status::Kind::kReadOnly) << status.message();
+
   EXPECT_EQ(folder_.Read("a.mem"), old);
-  EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
+  EXPECT_EQ(folder_.Read("b.mem"), old);
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "b.mem"}));
+  EXPECT_TRUE(calls_.log.empty());
 }
 
 TEST_F(Win32FileSystemTest, AFailedReplaceLeavesTheOldTargetAndNoTemporaryFile) {
@@ -229,9 +382,12 @@ TEST_F(Win32FileSystemTest, AFailedReplaceLeavesTheOldTargetAndNoTemporaryFile) 
   {
     OpenFile in_use(Wide(L"a.mem"), FILE_SHARE_READ);  // may not be deleted or renamed over
     ASSERT_TRUE(in_use.valid());
+    const auto start = std::chrono::steady_clock::now();
     const Status status = Replace("a.mem", PatternBytes(164));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(status.kind(), Status::Kind::kIoError) << status.message();
     EXPECT_NE(status.message().find("a.mem"), std::string::npos) << status.message();
+    ExpectPlainWords(status.reason());
   }
   EXPECT_EQ(folder_.Read("a.mem"), old);
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
@@ -240,6 +396,154 @@ TEST_F(Win32FileSystemTest, AFailedReplaceLeavesTheOldTargetAndNoTemporaryFile) 
   EXPECT_EQ(Replace("dir.mem", PatternBytes(164)).kind(), Status::Kind::kIsFolder);
   EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "dir.mem"));
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "dir.mem"}));
+}
+
+TEST_F(Win32FileSystemTest, AReplacedTargetKeepsItsAttributesAndCreationTime) {
+  constexpr DWORD kShown = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_READONLY;
+  constexpr std::uint64_t kLongAgo = 125911584000000000;  // 1 January 2000
+  const struct {
+    const char* name;
+    DWORD before, after;  // the archive attribute says the bytes are new
+  } cases[] = {
+      {"hidden.mem", FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE},
+      {"system.mem", FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE,
+       FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+      {"plain.mem", FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_ARCHIVE},
+  };
+  for (const auto& c : cases) {
+    folder_.Write(c.name, PatternBytes(80, 1));
+    SetAttributes(Ascii(c.name), c.before);
+    const bool dated = SetCreated(Ascii(c.name), kLongAgo);
+    ASSERT_TRUE(Replace(c.name, PatternBytes(100)).ok()) << c.name;
+    EXPECT_EQ(GetFileAttributesW(Long(Ascii(c.name)).c_str()) & kShown, c.after) << c.name;
+    if (dated) {
+      EXPECT_EQ(Created(Ascii(c.name)), kLongAgo) << c.name;
+    }
+  }
+}
+
+TEST_F(Win32FileSystemTest, ReplacesAnOldTargetWithReplaceFileAndRenamesANewOne) {
+  calls_.keeps_target = true;
+  folder_.Write("a.mem", PatternBytes(80, 1));
+  const Bytes card = PatternBytes(300);
+  ASSERT_TRUE(Replace("a.mem", card).ok());
+  ASSERT_TRUE(Replace("new.mem", card).ok());
+  calls_.keeps_target = false;  // Wine's ReplaceFileW, which keeps nothing
+  ASSERT_TRUE(Replace("a.mem", card).ok());
+
+  const struct {
+    std::string what;
+    std::wstring target;
+    std::uint32_t flags;
+  } expected[] = {{"replace", Long(L"a.mem"), REPLACEFILE_IGNORE_MERGE_ERRORS},
+                  {"move", Long(L"new.mem"), MOVEFILE_REPLACE_EXISTING},
+                  {"move", Long(L"a.mem"), MOVEFILE_REPLACE_EXISTING}};
+  ASSERT_EQ(calls_.log.size(), std::size(expected));
+  for (std::size_t i = 0; i < calls_.log.size(); ++i) {
+    const RecordingCalls::Call& call = calls_.log[i];
+    EXPECT_EQ(call.what, expected[i].what) << i;
+    EXPECT_EQ(call.target, expected[i].target) << i;
+    EXPECT_EQ(call.flags, expected[i].flags) << i;
+    EXPECT_TRUE(call.replacement.starts_with(Long(L".pellamar-"))) << i;
+  }
+  EXPECT_EQ(folder_.Read("a.mem"), ExpectedTarget(card));
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "new.mem"}));
+}
+
+TEST_F(Win32FileSystemTest, TriesABusyReplaceAgainForAMomentOnly) {
+  const struct {
+    const char* what;
+    DWORD error;
+    int failures;  // negative: every try
+    bool written;
+  } cases[] = {
+      {"shared twice", ERROR_SHARING_VIOLATION, 2, true},
+      {"locked once", ERROR_LOCK_VIOLATION, 1, true},
+      {"denied once", ERROR_ACCESS_DENIED, 1, true},
+      {"always shared", ERROR_SHARING_VIOLATION, -1, false},
+      {"disk full", ERROR_DISK_FULL, 1, false},
+  };
+  const Bytes old = PatternBytes(80, 1);
+  const Bytes card = PatternBytes(300);
+  calls_.keeps_target = true;
+  for (const auto& c : cases) {
+    folder_.Write("a.mem", old);
+    calls_.log.clear();
+    calls_.error = c.error;
+    calls_.failures = c.failures;
+    const auto start = std::chrono::steady_clock::now();
+    const Status status = Replace("a.mem", card);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.what;
+    ASSERT_EQ(status.ok(), c.written) << c.what << ": " << status.message();
+    EXPECT_EQ(folder_.Read("a.mem"), c.written ? ExpectedTarget(card) : old) << c.what;
+    EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"}) << c.what;
+    const std::size_t tries = c.written ? c.failures + 1u : 1u;
+    if (c.failures < 0) {
+      EXPECT_GT(calls_.log.size(), 1u) << c.what;
+    } else {
+      EXPECT_EQ(calls_.log.size(), tries) << c.what;
+    }
+    if (!c.written) ExpectPlainWords(status.reason());
+  }
+}
+
+TEST_F(Win32FileSystemTest, ATargetHeldOpenForAMomentIsReplacedOnceLetGo) {
+  const Bytes card = PatternBytes(300);
+  folder_.Write("a.mem", PatternBytes(80, 1));
+  HANDLE held = CreateFileW(Wide(L"a.mem").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread scanner([held] {
+    Sleep(50);
+    CloseHandle(held);
+  });
+  const Status status = Replace("a.mem", card);
+  scanner.join();
+  EXPECT_TRUE(status.ok()) << status.message() << " (" << status.reason() << ")";
+  EXPECT_EQ(folder_.Read("a.mem"), ExpectedTarget(card));
+  EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
+}
+
+TEST_F(Win32FileSystemTest, ListsReadsAndReplacesPastMaxPath) {
+  const DeepFolder made(Wide(L""));
+  const std::wstring deep = made.path();
+  ASSERT_GT(deep.size(), MAX_PATH);
+  const std::string folder = Narrow(deep);
+  const Bytes card = PatternBytes(1000, 4);
+  HANDLE file = CreateFileW((L"\\\\?\\" + deep + L"a.mcd").c_str(), GENERIC_WRITE, 0, nullptr,
+                            CREATE_NEW, 0, nullptr);
+  DWORD put = 0;
+  ASSERT_TRUE(WriteFile(file, card.data(), static_cast<DWORD>(card.size()), &put, nullptr));
+  CloseHandle(file);
+
+  EXPECT_EQ(testing::ListedCards(*fs_, folder), std::vector<std::string>{"a.mcd"});
+  for (int press = 1; press <= 2; ++press) {  // a new target, then an old one
+    RecordingWindow window(folder + "a.mcd");
+    const BatchReport report = btnStart_Click(window, *fs_);
+    EXPECT_EQ(report.processed, 1) << FinalMessage(report);
+  }
+  EXPECT_EQ(fs_->FileLength(folder + "a.mem"), ExpectedTarget(card).size());
+  ASSERT_EQ(calls_.log.size(), 2u);
+  EXPECT_EQ(calls_.log[1].target, L"\\\\?\\" + deep + L"a.mem");
+}
+
+TEST_F(Win32FileSystemTest, RemovesLeftoversOfEndedRunsOfThisMachineOnly) {
+  const std::string own = TemporaryName();
+  const std::string pid = "-" + std::to_string(GetCurrentProcessId()) + "-";
+  ASSERT_NE(own.find(pid), std::string::npos) << own;
+  const std::string machine = own.substr(0, own.find(pid));
+  const std::string ended = "-" + std::to_string(EndedProcessId()) + "-";
+  ASSERT_NE(ended, "-0-");
+  std::vector<std::string> kept = {machine + pid + "3.tmp", ".pellamar-00000000" + ended + "3.tmp",
+                                   machine + ended + "3.mcd", "a.mem"};
+  for (const std::string& name : kept) folder_.Write(name, {1});
+  folder_.Write(machine + ended + "3.tmp", {1});
+  SetAttributes(Ascii(machine + ended + "3.tmp"), FILE_ATTRIBUTE_HIDDEN);
+
+  fs_->RemoveLeftovers(folder_.Folder());
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(folder_.Names(), kept);
 }
 
 // The whole "Convert" run on the real file system.
