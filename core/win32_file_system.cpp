@@ -33,7 +33,18 @@ constexpr std::array<DWORD, 5> kRetryPauses = {10, 20, 40, 80, 160};
 constexpr wchar_t kTemporaryPrefix[] = L".pellamar-";
 constexpr wchar_t kTemporarySuffix[] = L".tmp";
 
-// The system's own wording for `error`, without its final line break.
+// `text` in lower case, in the user's language: letters of any script.
+std::wstring Lower(const std::wstring& text) {
+  std::wstring lower(text.size(), L'\0');
+  const int n = static_cast<int>(text.size());
+  if (LCMapStringW(LOCALE_USER_DEFAULT, LCMAP_LOWERCASE, text.data(), n, lower.data(), n) != n) {
+    return text;
+  }
+  return lower;
+}
+
+// The system's own wording for `error`, in lower case, without its final
+// full stop and line break.
 std::string ErrorText(DWORD error) {
   wchar_t* buffer = nullptr;
   const DWORD flags =
@@ -47,11 +58,7 @@ std::string ErrorText(DWORD error) {
     text.pop_back();
   }
   if (text.empty()) return "error " + std::to_string(error);
-  std::string words = Narrow(text);
-  for (char& c : words) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return words;
+  return Narrow(Lower(text));
 }
 
 Status ErrorStatus(Status::Kind kind, const std::string& what, const std::string& path,

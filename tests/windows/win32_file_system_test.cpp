@@ -57,7 +57,11 @@ class RecordingCalls final : public ReplaceCalls {
   std::uint32_t Replace(const std::wstring& replaced, const std::wstring& replacement,
                         std::uint32_t flags) override {
     log.push_back({"replace", replaced, replacement, flags});
-    return Fail() ? error : SystemReplaceCalls().Replace(replaced, replacement, flags);
+    if (Fail()) return error;
+    // As Windows may: the old target removed, the new file left unrenamed.
+    if (lose_target && !DeleteFileW(replaced.c_str())) return GetLastError();
+    if (lose_target) return ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+    return SystemReplaceCalls().Replace(replaced, replacement, flags);
   }
   std::uint32_t Move(const std::wstring& from, const std::wstring& to,
                      std::uint32_t flags) override {
@@ -76,6 +80,7 @@ class RecordingCalls final : public ReplaceCalls {
   std::uint32_t error = ERROR_SHARING_VIOLATION;
   int failures = 0;
   bool deny_writing = false;
+  bool lose_target = false;
   std::optional<bool> keeps_target;  // as the system says when unset
 
  private:
@@ -429,6 +434,8 @@ TEST_F(Win32FileSystemTest, ReplacesAnOldTargetWithReplaceFileAndRenamesANewOne)
   const Bytes card = PatternBytes(300);
   ASSERT_TRUE(Replace("a.mem", card).ok());
   ASSERT_TRUE(Replace("new.mem", card).ok());
+  calls_.lose_target = true;
+  ASSERT_TRUE(Replace("a.mem", card).ok());
   calls_.keeps_target = false;  // Wine's ReplaceFileW, which keeps nothing
   ASSERT_TRUE(Replace("a.mem", card).ok());
 
@@ -438,6 +445,8 @@ TEST_F(Win32FileSystemTest, ReplacesAnOldTargetWithReplaceFileAndRenamesANewOne)
     std::uint32_t flags;
   } expected[] = {{"replace", Long(L"a.mem"), REPLACEFILE_IGNORE_MERGE_ERRORS},
                   {"move", Long(L"new.mem"), MOVEFILE_REPLACE_EXISTING},
+                  {"replace", Long(L"a.mem"), REPLACEFILE_IGNORE_MERGE_ERRORS},
+                  {"move", Long(L"a.mem"), MOVEFILE_REPLACE_EXISTING},
                   {"move", Long(L"a.mem"), MOVEFILE_REPLACE_EXISTING}};
   ASSERT_EQ(calls_.log.size(), std::size(expected));
   for (std::size_t i = 0; i < calls_.log.size(); ++i) {
@@ -461,6 +470,7 @@ TEST_F(Win32FileSystemTest, TriesABusyReplaceAgainForAMomentOnly) {
       {"shared twice", ERROR_SHARING_VIOLATION, 2, true},
       {"locked once", ERROR_LOCK_VIOLATION, 1, true},
       {"denied once", ERROR_ACCESS_DENIED, 1, true},
+      {"in use once", ERROR_UNABLE_TO_REMOVE_REPLACED, 1, true},  // ReplaceFileW's words
       {"always shared", ERROR_SHARING_VIOLATION, -1, false},
       {"disk full", ERROR_DISK_FULL, 1, false},
   };
