@@ -375,10 +375,25 @@ TEST_F(Win32FileSystemTest, LeavesAReadOnlyTargetAsItWas) {
   status = Replace("b.mem", PatternBytes(164));
   EXPECT_EQ(status.kind(), Status::Kind::kReadOnly) << status.message();
 
-  EXPECT_EQ(folder_.Read("a.mem"), old);
-  EXPECT_EQ(folder_.Read("b.mem"), old);
-  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "b.mem"}));
   EXPECT_TRUE(calls_.log.empty());
+
+  // Made read-only while its successor was written: said so, not tried again.
+  calls_.deny_writing = false;
+  folder_.Write("c.mem", old);
+  cards_.Write("card.mcd", PatternBytes(164));
+  const std::unique_ptr<CardFile> card = fs_->OpenCard(cards_ / "card.mcd", &status);
+  ASSERT_TRUE(card);
+  std::unique_ptr<PendingFile> pending = fs_->BeginReplace(folder_ / "c.mem", *card, &status);
+  ASSERT_TRUE(pending) << status.message();
+  SetAttributes(L"c.mem", FILE_ATTRIBUTE_READONLY);
+  calls_.error = ERROR_ACCESS_DENIED;
+  calls_.failures = -1;
+  EXPECT_EQ(pending->Commit().kind(), Status::Kind::kReadOnly);
+  pending.reset();
+  EXPECT_EQ(calls_.log.size(), 1u);
+
+  for (const char* name : {"a.mem", "b.mem", "c.mem"}) EXPECT_EQ(folder_.Read(name), old) << name;
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "b.mem", "c.mem"}));
 }
 
 TEST_F(Win32FileSystemTest, AFailedReplaceLeavesTheOldTargetAndNoTemporaryFile) {
