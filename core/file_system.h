@@ -112,8 +112,9 @@ std::unique_ptr<FileSystem> NewPlatformFileSystem();
 
 // Makes an interrupt, terminate or hang-up signal remove the file that a
 // replace is writing at that moment, before the program ends as the signal
-// says. A signal that was ignored when this is called stays ignored. Call
-// once at the start of a program; does nothing where there are no signals.
+// says; on Windows, Ctrl-C, Ctrl-Break and closing the console. A signal
+// that was ignored when this is called stays ignored. Call once at the start
+// of a program.
 void RemoveTemporaryFileOnSignals();
 
 }  // namespace pellamar
