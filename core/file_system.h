@@ -107,8 +107,9 @@ class FileSystem {
   // What BeginReplace(path, card) would answer now, found without creating,
   // changing or opening for writing anything: one of the refusals above, a
   // failure to create the new file that can be told beforehand (a folder
-  // that may not be written), or Ok when the replace would start. A replace
-  // that starts may still fail later, on a full disk for one.
+  // that may not be written), or Ok when the replace would start as far as
+  // that can be told. A replace that starts may still fail later, on a full
+  // disk for one.
   virtual Status CheckReplace(const std::string& path, const CardFile& card) = 0;
 
   // Removes from `folder` the files that replaces of runs on this machine
@@ -122,8 +123,9 @@ std::unique_ptr<FileSystem> NewPlatformFileSystem();
 
 // Makes an interrupt, terminate or hang-up signal remove the file that a
 // replace is writing at that moment, before the program ends as the signal
-// says. A signal that was ignored when this is called stays ignored. Call
-// once at the start of a program; does nothing where there are no signals.
+// says; on Windows, Ctrl-C, Ctrl-Break and closing the console. A signal
+// that was ignored when this is called stays ignored. Call once at the start
+// of a program.
 void RemoveTemporaryFileOnSignals();
 
 }  // namespace pellamar

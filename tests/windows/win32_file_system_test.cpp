@@ -1,16 +1,22 @@
 // The Windows file system: which names the listing returns (by attribute,
-// and through 8.3 short names), UTF-8 paths at the UTF-16 boundary, and what
-// a replace leaves behind when it succeeds, is refused, or fails.
+// and through 8.3 short names), UTF-8 paths at the UTF-16 boundary, paths
+// past MAX_PATH, what a replace leaves behind when it succeeds, is refused,
+// meets a busy file, or fails, and which calls it makes for that.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <functional>
+#include <thread>
 
 #include "core/batch_run.h"
 #include "core/card_conversion.h"
 #include "core/file_system.h"
+#include "core/wide_text.h"
+#include "core/win32_replace_calls.h"
 #include "tests/support/expected_target.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
@@ -38,9 +44,95 @@ class OpenFile {
   HANDLE handle_;
 };
 
+// The system's replace calls, each recorded as "replace|move <target>
+// <flags>", and the failures a test puts in: the next `failures` of them
+// (all when negative) fail with `error`; an ACL may deny writing; a replace
+// may lose the old target and leave the new file unrenamed, as Windows may.
+class RecordingCalls final : public ReplaceCalls {
+ public:
+  std::uint32_t Replace(const std::wstring& replaced, const std::wstring& replacement,
+                        std::uint32_t flags) override {
+    Note(L"replace ", replaced, replacement, flags);
+    if (Fail()) return error;
+    if (lose_target) {
+      return DeleteFileW(replaced.c_str()) ? ERROR_UNABLE_TO_MOVE_REPLACEMENT : GetLastError();
+    }
+    return SystemReplaceCalls().Replace(replaced, replacement, flags);
+  }
+  std::uint32_t Move(const std::wstring& from, const std::wstring& to,
+                     std::uint32_t flags) override {
+    Note(L"move ", to, from, flags);
+    return Fail() ? error : SystemReplaceCalls().Move(from, to, flags);
+  }
+  std::uint32_t OpenToWrite(const std::wstring& path) override {
+    return deny_writing ? ERROR_ACCESS_DENIED : SystemReplaceCalls().OpenToWrite(path);
+  }
+  void Wait(std::uint32_t milliseconds) override { SystemReplaceCalls().Wait(milliseconds); }
+  bool ReplaceKeepsTheTarget() override {
+    return keeps_target.value_or(SystemReplaceCalls().ReplaceKeepsTheTarget());
+  }
+
+  std::vector<std::wstring> log;
+  std::wstring temporary;  // the file the last call put in place
+  std::uint32_t error = ERROR_SHARING_VIOLATION;
+  int failures = 0;
+  bool deny_writing = false;
+  bool lose_target = false;
+  std::optional<bool> keeps_target;  // as the system says when unset
+
+ private:
+  void Note(const wchar_t* what, const std::wstring& target, const std::wstring& temporary_file,
+            std::uint32_t flags) {
+    log.push_back(what + target + L" " + std::to_wstring(flags));
+    temporary = temporary_file;
+  }
+  bool Fail() {
+    if (failures == 0) return false;
+    if (failures > 0) --failures;
+    return true;
+  }
+};
+
+// A reason as the report shows it: the system's words, in lower case,
+// without a full stop.
+void ExpectPlainWords(const std::string& reason) {
+  ASSERT_FALSE(reason.empty());
+  EXPECT_EQ(reason.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), std::string::npos) << reason;
+  EXPECT_NE(reason.back(), '.') << reason;
+}
+
+// The ID of a process that ran and ended: a copy of this program that runs
+// no test.
+DWORD EndedProcessId() {
+  std::vector<wchar_t> self(32768);
+  GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
+  std::wstring command = L"\"" + std::wstring(self.data()) + L"\" --gtest_filter=-*";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
+                      nullptr, &startup, &process)) {
+    return 0;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return process.dwProcessId;
+}
+
+struct AtScopeEnd {
+  std::function<void()> run;
+  ~AtScopeEnd() { run(); }
+};
+
 class Win32FileSystemTest : public ::testing::Test {
  protected:
   std::wstring Wide(const std::wstring& name) const { return (folder_.path() / name).wstring(); }
+  // The path as the file system hands it to the system.
+  std::wstring Long(const std::wstring& name) const { return L"\\\\?\\" + Wide(name); }
+  std::wstring Call(const wchar_t* what, const wchar_t* name, DWORD flags) const {
+    return what + Long(name) + L" " + std::to_wstring(flags);
+  }
 
   void SetAttributes(const std::wstring& name, DWORD attributes) {
     ASSERT_TRUE(SetFileAttributesW(Wide(name).c_str(), attributes)) << GetLastError();
@@ -101,7 +193,8 @@ class Win32FileSystemTest : public ::testing::Test {
 
   TempFolder folder_;
   TempFolder cards_;
-  std::unique_ptr<FileSystem> fs_ = NewPlatformFileSystem();
+  RecordingCalls calls_;
+  std::unique_ptr<FileSystem> fs_ = NewFileSystemWithCalls(calls_);
 };
 
 TEST_F(Win32FileSystemTest, ListsNormalCardsInAnyCaseButNoHiddenSystemFileOrFolder) {
@@ -217,10 +310,14 @@ TEST_F(Win32FileSystemTest, LeavesAReadOnlyTargetAsItWas) {
   const Bytes old = PatternBytes(80, 1);
   folder_.Write("a.mem", old);
   SetAttributes(L"a.mem", FILE_ATTRIBUTE_READONLY);
-  const Status status = Replace("a.mem", PatternBytes(164));
-  EXPECT_EQ(status.kind(), Status::Kind::kReadOnly) << status.message();
+  EXPECT_EQ(Replace("a.mem", PatternBytes(164)).kind(), Status::Kind::kReadOnly);
+  folder_.Write("b.mem", old);
+  calls_.deny_writing = true;  // as an ACL that denies writing the data does
+  EXPECT_EQ(Replace("b.mem", PatternBytes(164)).kind(), Status::Kind::kReadOnly);
+  EXPECT_TRUE(calls_.log.empty());
   EXPECT_EQ(folder_.Read("a.mem"), old);
-  EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
+  EXPECT_EQ(folder_.Read("b.mem"), old);
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "b.mem"}));
 }
 
 TEST_F(Win32FileSystemTest, AFailedReplaceLeavesTheOldTargetAndNoTemporaryFile) {
@@ -229,9 +326,12 @@ TEST_F(Win32FileSystemTest, AFailedReplaceLeavesTheOldTargetAndNoTemporaryFile) 
   {
     OpenFile in_use(Wide(L"a.mem"), FILE_SHARE_READ);  // may not be deleted or renamed over
     ASSERT_TRUE(in_use.valid());
+    const auto start = std::chrono::steady_clock::now();
     const Status status = Replace("a.mem", PatternBytes(164));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
     EXPECT_EQ(status.kind(), Status::Kind::kIoError) << status.message();
     EXPECT_NE(status.message().find("a.mem"), std::string::npos) << status.message();
+    ExpectPlainWords(status.reason());
   }
   EXPECT_EQ(folder_.Read("a.mem"), old);
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
@@ -240,6 +340,146 @@ TEST_F(Win32FileSystemTest, AFailedReplaceLeavesTheOldTargetAndNoTemporaryFile) 
   EXPECT_EQ(Replace("dir.mem", PatternBytes(164)).kind(), Status::Kind::kIsFolder);
   EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "dir.mem"));
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "dir.mem"}));
+}
+
+TEST_F(Win32FileSystemTest, AReplacedTargetKeepsItsAttributes) {
+  constexpr DWORD kShown = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_READONLY;
+  const struct {
+    const wchar_t* name;
+    DWORD before, after;  // the archive attribute says the bytes are new
+  } cases[] = {
+      {L"hidden.mem", FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE},
+      {L"system.mem", FILE_ATTRIBUTE_SYSTEM, FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE},
+      {L"plain.mem", FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_ARCHIVE},
+  };
+  for (const auto& c : cases) {
+    folder_.Write(Narrow(c.name), PatternBytes(80, 1));
+    SetAttributes(c.name, c.before);
+    ASSERT_TRUE(Replace(Narrow(c.name), PatternBytes(100)).ok());
+    EXPECT_EQ(GetFileAttributesW(Wide(c.name).c_str()) & kShown, c.after) << Narrow(c.name);
+  }
+}
+
+TEST_F(Win32FileSystemTest, ReplacesAnOldTargetWithReplaceFileAndRenamesANewOne) {
+  const Bytes card = PatternBytes(300);
+  folder_.Write("a.mem", PatternBytes(80, 1));
+  calls_.keeps_target = true;
+  ASSERT_TRUE(Replace("a.mem", card).ok());
+  EXPECT_TRUE(calls_.temporary.starts_with(Long(L".pellamar-"))) << calls_.temporary;
+  ASSERT_TRUE(Replace("new.mem", card).ok());
+  calls_.lose_target = true;  // the rename then finishes the replace
+  ASSERT_TRUE(Replace("a.mem", card).ok());
+  calls_.keeps_target = false;  // as under Wine, whose ReplaceFileW keeps nothing
+  ASSERT_TRUE(Replace("a.mem", card).ok());
+
+  const DWORD merge = REPLACEFILE_IGNORE_MERGE_ERRORS;
+  const DWORD over = MOVEFILE_REPLACE_EXISTING;
+  EXPECT_EQ(calls_.log, (std::vector<std::wstring>{
+                            Call(L"replace ", L"a.mem", merge), Call(L"move ", L"new.mem", over),
+                            Call(L"replace ", L"a.mem", merge), Call(L"move ", L"a.mem", over),
+                            Call(L"move ", L"a.mem", over)}));
+  EXPECT_EQ(folder_.Read("a.mem"), ExpectedTarget(card));
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "new.mem"}));
+}
+
+TEST_F(Win32FileSystemTest, TriesABusyReplaceAgainForAMomentOnly) {
+  const struct {
+    DWORD error;
+    int failures;       // negative: every try
+    std::size_t tries;  // 0: a few
+    bool written;
+  } cases[] = {
+      {ERROR_SHARING_VIOLATION, 2, 3, true},
+      {ERROR_LOCK_VIOLATION, 1, 2, true},
+      {ERROR_ACCESS_DENIED, 1, 2, true},
+      {ERROR_UNABLE_TO_REMOVE_REPLACED, 1, 2, true},  // ReplaceFileW's words for a file in use
+      {ERROR_SHARING_VIOLATION, -1, 0, false},
+      {ERROR_DISK_FULL, 1, 1, false},
+  };
+  const Bytes old = PatternBytes(80, 1);
+  const Bytes card = PatternBytes(300);
+  calls_.keeps_target = true;
+  for (const auto& c : cases) {
+    folder_.Write("a.mem", old);
+    calls_.log.clear();
+    calls_.error = c.error;
+    calls_.failures = c.failures;
+    const auto start = std::chrono::steady_clock::now();
+    const Status status = Replace("a.mem", card);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.error;
+    if (c.tries == 0) {
+      EXPECT_GT(calls_.log.size(), 2u) << c.error;
+    } else {
+      EXPECT_EQ(calls_.log.size(), c.tries) << c.error;
+    }
+    ASSERT_EQ(status.ok(), c.written) << c.error << ": " << status.message();
+    EXPECT_EQ(folder_.Read("a.mem"), c.written ? ExpectedTarget(card) : old) << c.error;
+    EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"}) << c.error;
+    if (!c.written) ExpectPlainWords(status.reason());
+  }
+}
+
+TEST_F(Win32FileSystemTest, ATargetHeldOpenForAMomentIsReplacedOnceLetGo) {
+  const Bytes card = PatternBytes(300);
+  folder_.Write("a.mem", PatternBytes(80, 1));
+  HANDLE held = CreateFileW(Wide(L"a.mem").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);  // as a scanner may, without share-delete
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread scanner([held] {
+    Sleep(50);
+    CloseHandle(held);
+  });
+  const Status status = Replace("a.mem", card);
+  scanner.join();
+  EXPECT_TRUE(status.ok()) << status.message() << " (" << status.reason() << ")";
+  EXPECT_EQ(folder_.Read("a.mem"), ExpectedTarget(card));
+  EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
+}
+
+TEST_F(Win32FileSystemTest, ListsReadsAndReplacesPastMaxPath) {
+  const std::wstring outer = Long(std::wstring(150, L'd'));
+  const std::wstring deep = outer + L"\\" + std::wstring(150, L'e') + L"\\";
+  ASSERT_TRUE(CreateDirectoryW(outer.c_str(), nullptr) && CreateDirectoryW(deep.c_str(), nullptr));
+  const AtScopeEnd remove{[&] {  // std::filesystem, which removes the rest, stops at MAX_PATH
+    for (const wchar_t* name : {L"a.mcd", L"a.mem"}) DeleteFileW((deep + name).c_str());
+    RemoveDirectoryW(deep.c_str());
+    RemoveDirectoryW(outer.c_str());
+  }};
+  const Bytes card = PatternBytes(1000, 4);
+  HANDLE file =
+      CreateFileW((deep + L"a.mcd").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  DWORD put = 0;
+  ASSERT_TRUE(WriteFile(file, card.data(), static_cast<DWORD>(card.size()), &put, nullptr));
+  CloseHandle(file);
+
+  const std::string folder = Narrow(deep.substr(4));  // as a person names it
+  EXPECT_EQ(testing::ListedCards(*fs_, folder), std::vector<std::string>{"a.mcd"});
+  for (int press = 1; press <= 2; ++press) {  // a new target, then an old one
+    RecordingWindow window(folder + "a.mcd");
+    EXPECT_EQ(btnStart_Click(window, *fs_).processed, 1) << press;
+  }
+  EXPECT_EQ(fs_->FileLength(folder + "a.mem"), ExpectedTarget(card).size());
+  ASSERT_EQ(calls_.log.size(), 2u);
+  EXPECT_TRUE(calls_.log[1].starts_with(L"move " + deep + L"a.mem ")) << calls_.log[1];
+}
+
+TEST_F(Win32FileSystemTest, RemovesLeftoversOfEndedRunsOfThisMachineOnly) {
+  ASSERT_TRUE(Replace("a.mem", {1}).ok());
+  const std::string own = Narrow(std::filesystem::path(calls_.temporary).filename().wstring());
+  const std::string pid = "-" + std::to_string(GetCurrentProcessId()) + "-";
+  ASSERT_NE(own.find(pid), std::string::npos) << own;
+  const std::string machine = own.substr(0, own.find(pid));  // ".pellamar-<machine token>"
+  const std::string ended = "-" + std::to_string(EndedProcessId()) + "-";
+  ASSERT_NE(ended, "-0-");
+  std::vector<std::string> kept = {machine + pid + "3.tmp", ".pellamar-00000000" + ended + "3.tmp",
+                                   machine + ended + "3.mcd", "a.mem"};
+  for (const std::string& name : kept) folder_.Write(name, {1});
+  folder_.Write(machine + ended + "3.tmp", {1});
+
+  fs_->RemoveLeftovers(folder_.Folder());
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(folder_.Names(), kept);
 }
 
 // The whole "Convert" run on the real file system.
