@@ -65,6 +65,7 @@ class RecordingCalls final : public ReplaceCalls {
     return Fail() ? error : SystemReplaceCalls().Move(from, to, flags);
   }
   std::uint32_t OpenToWrite(const std::wstring& path) override {
+    ++opened_to_write;
     return deny_writing ? ERROR_ACCESS_DENIED : SystemReplaceCalls().OpenToWrite(path);
   }
   void Wait(std::uint32_t milliseconds) override { SystemReplaceCalls().Wait(milliseconds); }
@@ -77,6 +78,7 @@ class RecordingCalls final : public ReplaceCalls {
   std::uint32_t error = ERROR_SHARING_VIOLATION;
   int failures = 0;
   bool deny_writing = false;
+  int opened_to_write = 0;
   bool lose_target = false;
   std::optional<bool> keeps_target;  // as the system says when unset
 
@@ -317,6 +319,25 @@ TEST_F(Win32FileSystemTest, LeavesAReadOnlyTargetAsItWas) {
   EXPECT_TRUE(calls_.log.empty());
   EXPECT_EQ(folder_.Read("a.mem"), old);
   EXPECT_EQ(folder_.Read("b.mem"), old);
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "b.mem"}));
+}
+
+// What a dry run asks: the refusals that can be told without opening the
+// target to write; an ACL that denies writing is left to the replace.
+TEST_F(Win32FileSystemTest, ACheckBeforeAReplaceOpensNothingToWrite) {
+  folder_.Write("a.mem", {1});
+  SetAttributes(L"a.mem", FILE_ATTRIBUTE_READONLY);
+  folder_.Write("b.mem", {1});
+  calls_.deny_writing = true;
+  cards_.Write("card.mcd", {1, 2});
+  Status status;
+  const std::unique_ptr<CardFile> card = fs_->OpenCard(cards_ / "card.mcd", &status);
+  ASSERT_TRUE(card) << status.message();
+  EXPECT_EQ(fs_->CheckReplace(folder_ / "a.mem", *card).kind(), Status::Kind::kReadOnly);
+  EXPECT_TRUE(fs_->CheckReplace(folder_ / "b.mem", *card).ok());
+  EXPECT_TRUE(fs_->CheckReplace(folder_ / "new.mem", *card).ok());
+  EXPECT_EQ(fs_->CheckReplace(cards_ / "card.mcd", *card).kind(), Status::Kind::kOwnTarget);
+  EXPECT_EQ(calls_.opened_to_write, 0);
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "b.mem"}));
 }
 
