@@ -224,6 +224,7 @@ struct OwnerCase {
   gid_t group;
   mode_t mode;
   const char* reason;
+  mode_t folder_mode = 0777;  // shared, without the sticky bit
 };
 
 class OwnersAndGroups : public ::testing::TestWithParam<OwnerCase> {};
@@ -232,7 +233,8 @@ TEST_P(OwnersAndGroups, NoTargetIsReadableByMoreThanItsCardAndNoneChangesHands) 
   if (geteuid() != 0) GTEST_SKIP() << "other users and groups need root";
   const OwnerCase& c = GetParam();
   TempFolder folder;
-  chmod(folder.path().c_str(), 0777);  // shared, without the sticky bit
+  TempFolder reports;  // where the runner may write whatever the folder allows
+  chmod(reports.path().c_str(), 0777);
   folder.Write("a.mcd", PatternBytes(100, 1));
   ASSERT_EQ(chown((folder / "a.mcd").c_str(), c.card_owner, c.card_group), 0);
   chmod((folder / "a.mcd").c_str(), c.card_mode);
@@ -241,6 +243,7 @@ TEST_P(OwnersAndGroups, NoTargetIsReadableByMoreThanItsCardAndNoneChangesHands) 
     ASSERT_EQ(chown((folder / "a.mem").c_str(), c.card_owner, c.card_group), 0);
     chmod((folder / "a.mem").c_str(), c.old_mode);
   }
+  chmod(folder.path().c_str(), c.folder_mode);
   const pid_t child = fork();
   if (child == 0) {
     // The run, as the runner: its reasons go back through a file.
@@ -256,7 +259,7 @@ TEST_P(OwnersAndGroups, NoTargetIsReadableByMoreThanItsCardAndNoneChangesHands) 
     });
     testing::RecordingWindow window(folder.Folder());
     const BatchReport report = btnStart_Click(window, *fs);
-    std::ofstream(folder.path() / "report.txt")
+    std::ofstream(reports.path() / "report.txt")
         << (report.first_failures.empty() ? "" : report.first_failures[0].reason) << '\n'
         << foretold << '\n';
     _exit(0);
@@ -266,7 +269,7 @@ TEST_P(OwnersAndGroups, NoTargetIsReadableByMoreThanItsCardAndNoneChangesHands) 
   ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
   std::string reason;
   std::string foretold;
-  std::ifstream report(folder.path() / "report.txt");
+  std::ifstream report(reports.path() / "report.txt");
   std::getline(report, reason);
   std::getline(report, foretold);
   EXPECT_EQ(reason, c.reason ? c.reason : "");
@@ -360,7 +363,21 @@ INSTANTIATE_TEST_SUITE_P(
                   1001,
                   1001,
                   0666,
-                  "a.mem could not keep its owner and permissions (operation not permitted)"}),
+                  "a.mem could not keep its owner and permissions (operation not permitted)"},
+        OwnerCase{"the runner may not write the folder",
+                  1001,
+                  1001,
+                  0644,
+                  true,
+                  0666,
+                  1001,
+                  1001,
+                  {},
+                  1001,
+                  1001,
+                  0666,
+                  "a.mem could not be written (permission denied)",
+                  0755}),
     // clang-format on
     [](const auto& info) {
       std::string name = info.param.what;
