@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
-
 namespace pellamar {
 
 std::wstring Widen(std::string_view text) {
@@ -29,14 +27,17 @@ std::string Narrow(std::wstring_view wide) {
 }
 
 std::wstring ExtendedPath(std::string_view path) {
-  std::wstring wide = Widen(path);
-  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  const std::wstring wide = Widen(path);
   if (wide.empty() || wide.starts_with(LR"(\\?\)")) return wide;
-  const DWORD needed = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (needed < MAX_PATH) return wide;
-  std::wstring full(needed, L'\0');
-  full.resize(GetFullPathNameW(wide.c_str(), needed, full.data(), nullptr));
-  if (full.starts_with(LR"(\\?\)") || full.starts_with(LR"(\\.\)")) return full;
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD n = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n >= full.size()) {
+    full.resize(n);
+    n = GetFullPathNameW(wide.c_str(), n, full.data(), nullptr);
+  }
+  if (n == 0 || n >= full.size()) return wide;
+  full.resize(n);
+  if (full.starts_with(LR"(\\.\)")) return full;  // a device
   if (full.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + full.substr(2);
   return LR"(\\?\)" + full;
 }

@@ -13,10 +13,10 @@ std::wstring Widen(std::string_view text);
 // Unpaired surrogates become U+FFFD. Embedded NULs are kept.
 std::string Narrow(std::wstring_view text);
 
-// The UTF-16 path that names the file at the UTF-8 `path` ("/" or "\\"
-// between folders) for the W entry points. A path whose full form reaches
-// MAX_PATH becomes that full form behind "\\?\" (or "\\?\UNC\"), which
-// has no such limit. Empty for invalid UTF-8.
+// The UTF-8 `path` ("/" or "\\" between folders) made absolute, in the
+// UTF-16 form that no MAX_PATH limits: "\\?\C:\..." for a drive,
+// "\\?\UNC\server\share\..." for a share. A path already in that form is
+// kept as it is. Empty for invalid UTF-8.
 std::wstring ExtendedPath(std::string_view path);
 
 }  // namespace pellamar

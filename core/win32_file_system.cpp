@@ -83,27 +83,6 @@ Status ReadOnly(const std::string& path) {
 
 bool IsCard(const WIN32_FIND_DATAW& data) { return (data.dwFileAttributes & kNotACard) == 0; }
 
-// `path` made absolute, with "\" between its folders, in the form that no
-// MAX_PATH limits: "\\?\C:\..." for a drive, "\\?\UNC\server\share\..." for
-// a share. A path already in that form is kept as it is.
-std::wstring LongPath(const std::wstring& path) {
-  if (path.empty() || path.starts_with(L"\\\\?\\")) return path;
-  std::wstring full(MAX_PATH, L'\0');
-  DWORD n = GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
-  if (n >= full.size()) {
-    full.resize(n);
-    n = GetFullPathNameW(path.c_str(), n, full.data(), nullptr);
-  }
-  if (n == 0 || n >= full.size()) return path;
-  full.resize(n);
-  if (full.starts_with(L"\\\\.\\")) return full;  // a device
-  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
-}
-
-// The long form of a UTF-8 path; empty when it is no valid text.
-std::wstring Wide(const std::string& path) { return LongPath(Widen(path)); }
-
 // Closes a handle on every path out of a scope.
 class Handle {
  public:
@@ -489,7 +468,7 @@ class Win32FileSystem final : public FileSystem {
   bool FoldsCase() const override { return true; }
 
   std::unique_ptr<CardListing> ListCards(const std::string& folder, Status* status) override {
-    const std::wstring wide = Wide(folder);
+    const std::wstring wide = ExtendedPath(folder);
     if (wide.empty()) {
       *status = BadName(folder);
       return nullptr;
@@ -508,7 +487,7 @@ class Win32FileSystem final : public FileSystem {
 
   std::optional<std::uint64_t> FileLength(const std::string& path) override {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = ExtendedPath(path);
     if (wide.empty() || !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data)) {
       return std::nullopt;
     }
@@ -517,7 +496,7 @@ class Win32FileSystem final : public FileSystem {
   }
 
   std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = ExtendedPath(path);
     if (wide.empty()) {
       *status = BadName(path);
       return nullptr;
@@ -546,7 +525,7 @@ class Win32FileSystem final : public FileSystem {
   std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
                                             Status* status) override {
     const auto* opened = dynamic_cast<const Win32CardFile*>(&card.Opened());
-    Replacement r{Wide(path), path, {}, {}};
+    Replacement r{ExtendedPath(path), path, {}, {}};
     if (opened == nullptr || r.target.empty()) {
       *status = opened == nullptr ? Status::Error(Status::Kind::kIoError, "not opened here")
                                   : BadName(path);
@@ -576,7 +555,7 @@ class Win32FileSystem final : public FileSystem {
   }
 
   void RemoveLeftovers(const std::string& folder) override {
-    const std::wstring wide = Wide(folder);
+    const std::wstring wide = ExtendedPath(folder);
     WIN32_FIND_DATAW data;
     const std::wstring pattern = wide + MachinePrefix() + L"*" + kTemporarySuffix;
     HANDLE search = wide.empty() ? INVALID_HANDLE_VALUE : FindFirstFileW(pattern.c_str(), &data);
