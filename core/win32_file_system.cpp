@@ -547,7 +547,7 @@ class Win32FileSystem final : public FileSystem {
   // attribute makes a target read-only.
   Status CheckReplace(const std::string& path, const CardFile& card) override {
     const auto* opened = dynamic_cast<const Win32CardFile*>(&card.Opened());
-    Replacement r{Wide(path), path, {}, {}};
+    Replacement r{ExtendedPath(path), path, {}, {}};
     if (opened == nullptr) return Status::Error(Status::Kind::kIoError, "not opened here");
     if (r.target.empty()) return BadName(path);
     r.old = LookAt(r.target);
