@@ -226,35 +226,30 @@ class DryRunWalk final : public LookingWalk {
     if (!refused.ok()) return WriteFailure(shown, refused);
     std::string failure;
     const std::optional<TargetComparison> found = Compare(card, target, &failure);
-    if (!found) return failure;
-    using Kind = TargetComparison::Kind;
-    switch (found->kind) {
-      case Kind::kMissing:
-        ++report().new_targets;
-        Give(CardVerdict::Kind::kNew, shown + " would be created");
-        return {};
-      case Kind::kSame:
-        ++report().same_targets;
-        Give(CardVerdict::Kind::kSame, shown + " already holds this conversion");
-        return {};
-      case Kind::kUnreadable:
-        ++report().other_targets;
-        Give(CardVerdict::Kind::kReplace, shown + " could not be read" + Why(found->reason));
-        return {};
-      case Kind::kLength:
-      case Kind::kDiffers:
+    if (found) Foretell(*found, card, shown);
+    return failure;
+  }
+
+  // What the run would do with a target that compared as `found`.
+  void Foretell(const TargetComparison& found, const CardFile& card, const std::string& shown) {
+    switch (found.kind) {
+      case TargetComparison::Kind::kMissing:
+        return Give(CardVerdict::Kind::kNew, shown + " would be created");
+      case TargetComparison::Kind::kSame:
+        return Give(CardVerdict::Kind::kSame, shown + " already holds this conversion");
+      case TargetComparison::Kind::kUnreadable:
+        return Give(CardVerdict::Kind::kReplace, shown + " could not be read" + Why(found.reason));
+      case TargetComparison::Kind::kLength:
+      case TargetComparison::Kind::kDiffers:
         break;
     }
-    ++report().other_targets;
     const std::optional<std::int64_t> card_time = card.ModifiedTime();
-    if (found->modified && card_time && *found->modified > *card_time) {
-      ++report().modified_targets;
-      Give(CardVerdict::Kind::kReplaceModified,
-           shown + " holds something else and was modified after the card");
-    } else {
-      Give(CardVerdict::Kind::kReplace, shown + " holds something else");
+    if (!found.modified || !card_time || *found.modified <= *card_time) {
+      return Give(CardVerdict::Kind::kReplace, shown + " holds something else");
     }
-    return {};
+    ++report().modified_targets;
+    Give(CardVerdict::Kind::kReplaceModified,
+         shown + " holds something else and was modified after the card");
   }
 };
 

@@ -57,11 +57,9 @@ struct BatchReport {
   std::int64_t processed = 0;
   std::int64_t not_converted = 0;
   std::vector<CardFailure> first_failures;  // at most kListedFailures, in listing order
-  // A dry run's processed cards, by what stands at their targets now.
-  std::int64_t new_targets = 0;       // nothing
-  std::int64_t same_targets = 0;      // exactly what the run would write
-  std::int64_t other_targets = 0;     // something else
-  std::int64_t modified_targets = 0;  // of those, ones modified after their cards
+  // A dry run's processed cards whose targets hold something else and were
+  // modified after their cards.
+  std::int64_t modified_targets = 0;
 
   static constexpr std::size_t kListedFailures = 10;
 
