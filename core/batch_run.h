@@ -1,6 +1,8 @@
 // The "Convert" command: converts the cards of the folder that the source
 // field names, shows a running count and ends with a message box. It reaches
 // the window only through WindowOperations, so any front end can drive it.
+// Its walk of the folder also serves a dry run, which says what it would do,
+// and a verify, which checks what it did.
 #pragma once
 
 #include <cstdint>
