@@ -190,6 +190,8 @@ TEST_F(CliExeTest, ADryRunForetellsTheRunAndAVerifyProvesIt) {
   folder_.Write("locked.mcd", {1, 2});
   folder_.Write("locked.mem", {7});
   ASSERT_TRUE(SetFileAttributesW((folder_.path() / "locked.mem").c_str(), FILE_ATTRIBUTE_READONLY));
+  folder_.Write("hidden.mcd", {1});  // no card, for the dry run as for the run
+  ASSERT_TRUE(SetFileAttributesW((folder_.path() / "hidden.mcd").c_str(), FILE_ATTRIBUTE_HIDDEN));
   const std::string plain = Utf8(folder_.path());
 
   const Outcome dry = RunCli({"--dry-run", plain});
@@ -202,6 +204,7 @@ TEST_F(CliExeTest, ADryRunForetellsTheRunAndAVerifyProvesIt) {
                 "same same.mcd: same.mem already holds this conversion",
                 "skip locked.mcd: locked.mem is read-only"}));
   EXPECT_FALSE(folder_.Exists("new.mem"));
+  EXPECT_FALSE(folder_.Exists("hidden.mem"));
   EXPECT_EQ(RunCli({plain}).out,
             "3 Files Processed\n\n1 Files Not Converted:\n"
             "locked.mcd: locked.mem is read-only\n");
