@@ -456,6 +456,11 @@ TEST_F(PosixFileSystemTest, ACardLargerThanTheMemoryLeftConvertsWhole) {
   std::ifstream huge(folder_.path() / "huge.mem", std::ios::binary);
   huge.seekg(kTargetHeaderSize);
   EXPECT_EQ(huge.get(), 1);  // the card's first byte, behind the header
+  {
+    const AddressSpaceLimit limit(96u << 20);
+    report = Verify(*fs_, folder_.Folder(), [](const CardVerdict&) {});
+  }
+  EXPECT_EQ(VerifySummary(report), "3 Files Verified");
 }
 #endif
 
