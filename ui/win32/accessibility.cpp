@@ -151,8 +151,8 @@ class LookedAccessible final : public IAccessible {
   AccessibleLook look_;
 };
 
-LRESULT CALLBACK LookProc(HWND control, UINT message, WPARAM wparam, LPARAM lparam,
-                          UINT_PTR /*id*/, DWORD_PTR data) {
+LRESULT CALLBACK LookProc(HWND control, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR /*id*/,
+                          DWORD_PTR data) {
   const auto* look = reinterpret_cast<const AccessibleLook*>(data);
   if (message == WM_NCDESTROY) {
     RemoveWindowSubclass(control, &LookProc, kSubclassId);

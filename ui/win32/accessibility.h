@@ -11,9 +11,9 @@ namespace pellamar::win32 {
 
 // What a control tells screen readers instead of the system's answer.
 struct AccessibleLook {
-  std::wstring name{};          // empty: the control's own
-  LONG role = 0;                // 0: the control's own (ROLE_SYSTEM_...)
-  LONG added_state = 0;         // STATE_SYSTEM_... added to the control's own
+  std::wstring name{};            // empty: the control's own
+  LONG role = 0;                  // 0: the control's own (ROLE_SYSTEM_...)
+  LONG added_state = 0;           // STATE_SYSTEM_... added to the control's own
   std::wstring default_action{};  // empty: the control's own
   // With a default action: the notification that doing it sends the parent
   // in a WM_COMMAND, as a click does (BN_CLICKED, STN_CLICKED).

@@ -379,9 +379,8 @@ void frmPellamar::OrderForTabbing() {
 void frmPellamar::PresentToScreenReaders() {
   PresentAccessible(hwnd_, {.role = ROLE_SYSTEM_DIALOG});
   PresentAccessible(btnSource, {.name = Widen(ui::kPickCardTitle)});
-  PresentAccessible(Label2, {.role = ROLE_SYSTEM_LINK,
-                             .default_action = L"Jump",
-                             .action_command = STN_CLICKED});
+  PresentAccessible(
+      Label2, {.role = ROLE_SYSTEM_LINK, .default_action = L"Jump", .action_command = STN_CLICKED});
   PresentAccessible(Image1, {.role = ROLE_SYSTEM_GRAPHIC, .added_state = STATE_SYSTEM_INVISIBLE});
   MakeLiveRegion(Label3);
 }
