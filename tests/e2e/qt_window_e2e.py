@@ -87,17 +87,29 @@ def main(pellamar, cards_dir):
         app = wait_for("the application on the accessibility bus",
                        lambda: application(program.pid))
         frame = wait_for("the window", lambda: find(app, None, CAPTION))
+        if frame.getRole() != pyatspi.ROLE_DIALOG:
+            fail(f"the window is announced as {frame.getRoleName()!r}, not as a dialog")
         captions = texts(frame)
-        for caption in ("Bleem Memory Cards Directory:", DESCRIPTION, "Created By Orrinwald"):
+        for caption in ("Bleem Memory Cards Directory:", DESCRIPTION):
             if caption not in captions:
                 fail(f"label {caption!r} not exposed; labels: {captions}")
-        for button in ("Convert", "..."):
+        for button in ("Convert", "Select a memory card"):
             if not find(frame, pyatspi.ROLE_PUSH_BUTTON, button):
                 fail(f"button {button!r} not exposed")
+        link = find(frame, pyatspi.ROLE_LINK, "Created By Orrinwald")
+        if link is None:
+            fail("the credit line is not exposed as a link")
+        actions = link.queryAction()
+        if "press" not in [actions.getName(i).lower() for i in range(actions.nActions)]:
+            fail("the credit link has no press action")
+        pictures = [n for n in walk(frame) if n.getRole() == pyatspi.ROLE_IMAGE
+                    and n.getState().contains(pyatspi.STATE_SHOWING)]
+        if pictures:
+            fail("the decorative picture is shown to screen readers")
 
-        # Focus starts on "Convert"; Tab goes to "..." and then the field.
+        # Focus starts on "Convert"; Tab goes to the credit link, "..." and the field.
         xdotool("windowfocus", "--sync", window)
-        xdotool("key", "--clearmodifiers", "Tab", "Tab")
+        xdotool("key", "--clearmodifiers", "Tab", "Tab", "Tab")
         xdotool("type", "--delay", "5", folder + "/")
         xdotool("key", "--clearmodifiers", "Return")
 
