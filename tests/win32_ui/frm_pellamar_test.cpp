@@ -21,7 +21,9 @@
 #include "tests/support/temp_folder.h"
 #include "tests/win32_ui/fake_desktop_calls.h"
 #include "tests/win32_ui/request_record_layout.h"
+#include "ui/common/filter_string.h"
 #include "ui/win32/dpi.h"
+#include "ui/win32/file_dialogs.h"
 
 namespace pellamar::win32 {
 namespace {
@@ -386,6 +388,73 @@ TEST_F(FrmPellamarTest, EnterPressesTheFocusedButtonElseConvertWhereTheFrameShow
   PressKey(VK_RETURN);
   ASSERT_EQ(desktop_.messages.size(), 1u);
   EXPECT_TRUE(folder_.Exists("a.mem"));
+}
+
+// The first window of the dialog class titled `title` to come up, or nullptr.
+HWND WaitForDialog(const wchar_t* title) {
+  for (int i = 0; i < 100; ++i) {
+    const HWND dialog = FindWindowW(L"#32770", title);
+    if (dialog != nullptr && IsWindowVisible(dialog)) return dialog;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+// Answers `dialog` with the button `answer` and waits for it to close.
+void Answer(HWND dialog, int answer) {
+  PostMessageW(dialog, WM_COMMAND, answer, 0);
+  for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(50);
+}
+
+std::wstring ItemText(HWND dialog, int item) {
+  wchar_t text[512] = {};
+  GetDlgItemTextW(dialog, item, text, 512);
+  return text;
+}
+
+// The system's own save dialog, driven from a second thread as a user
+// would: Save on a new name, No to the prompt, Save again, Yes.
+constexpr wchar_t kTitle[] = L"Save a card";
+constexpr int kMessageText = 0xFFFF;  // the message box's text
+
+TEST_F(FrmPellamarTest, SystemSaveDialogAsksBeforeCreatingAndComesBackOnNo) {
+  struct Seen {
+    std::vector<std::wstring> prompts;
+    std::wstring name_when_back;
+  } seen;
+  const auto drive = [](void* data) -> DWORD {
+    auto* seen = static_cast<Seen*>(data);
+    for (const int answer : {IDNO, IDYES}) {
+      const HWND dialog = WaitForDialog(kTitle);
+      if (dialog == nullptr) return 1;
+      if (answer == IDYES) seen->name_when_back = ItemText(dialog, cmb13);
+      Answer(dialog, IDOK);
+      const HWND prompt = WaitForDialog(kTitle);
+      if (prompt == nullptr) return 1;
+      seen->prompts.push_back(ItemText(prompt, kMessageText));
+      Answer(prompt, answer);
+    }
+    return 0;
+  };
+  std::string filter = ui::ConvertFilterString("Cards|*.mem");
+  // (Wine's dialog overruns a buffer of its own when it joins a bare name
+  // with its spaces to the starting folder, so the name comes with its folder.)
+  DialogRequest request = BuildSaveRequest(window_->hwnd(), filter, Narrow(kTitle),
+                                           folder_.Folder(), folder_.Folder() + "new.mem");
+  const HANDLE driver = CreateThread(nullptr, 0, drive, &seen, 0, nullptr);
+
+  const bool confirmed = SystemDesktopCalls().RunSaveDialog(request.record());
+  WaitForSingleObject(driver, 10000);
+  CloseHandle(driver);
+
+  EXPECT_TRUE(confirmed);
+  EXPECT_EQ(request.Result(confirmed), folder_.Folder() + "new.mem");
+  ASSERT_EQ(seen.prompts.size(), 2u);
+  for (const std::wstring& prompt : seen.prompts) {
+    EXPECT_NE(prompt.find(L"new.mem"), std::wstring::npos) << Narrow(prompt);
+  }
+  EXPECT_NE(seen.name_when_back.find(L"new.mem"), std::wstring::npos);
+  EXPECT_FALSE(folder_.Exists("new.mem"));  // asking is not creating
 }
 
 TEST_F(FrmPellamarTest, PickingACardFillsTheFieldAndConvertsNothing) {
