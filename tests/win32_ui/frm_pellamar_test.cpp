@@ -417,31 +417,34 @@ std::wstring ItemText(HWND dialog, int item) {
 constexpr wchar_t kTitle[] = L"Save a card";
 constexpr int kMessageText = 0xFFFF;  // the message box's text
 
+struct SeenSaveDialog {
+  std::vector<std::wstring> prompts;
+  std::wstring name_when_back;
+};
+
+DWORD WINAPI DriveSaveDialog(void* data) {
+  auto* seen = static_cast<SeenSaveDialog*>(data);
+  for (const int answer : {IDNO, IDYES}) {
+    const HWND dialog = WaitForDialog(kTitle);
+    if (dialog == nullptr) return 1;
+    if (answer == IDYES) seen->name_when_back = ItemText(dialog, cmb13);
+    Answer(dialog, IDOK);
+    const HWND prompt = WaitForDialog(kTitle);
+    if (prompt == nullptr) return 1;
+    seen->prompts.push_back(ItemText(prompt, kMessageText));
+    Answer(prompt, answer);
+  }
+  return 0;
+}
+
 TEST_F(FrmPellamarTest, SystemSaveDialogAsksBeforeCreatingAndComesBackOnNo) {
-  struct Seen {
-    std::vector<std::wstring> prompts;
-    std::wstring name_when_back;
-  } seen;
-  const auto drive = [](void* data) -> DWORD {
-    auto* seen = static_cast<Seen*>(data);
-    for (const int answer : {IDNO, IDYES}) {
-      const HWND dialog = WaitForDialog(kTitle);
-      if (dialog == nullptr) return 1;
-      if (answer == IDYES) seen->name_when_back = ItemText(dialog, cmb13);
-      Answer(dialog, IDOK);
-      const HWND prompt = WaitForDialog(kTitle);
-      if (prompt == nullptr) return 1;
-      seen->prompts.push_back(ItemText(prompt, kMessageText));
-      Answer(prompt, answer);
-    }
-    return 0;
-  };
+  SeenSaveDialog seen;
   std::string filter = ui::ConvertFilterString("Cards|*.mem");
   // (Wine's dialog overruns a buffer of its own when it joins a bare name
   // with its spaces to the starting folder, so the name comes with its folder.)
   DialogRequest request = BuildSaveRequest(window_->hwnd(), filter, Narrow(kTitle),
                                            folder_.Folder(), folder_.Folder() + "new.mem");
-  const HANDLE driver = CreateThread(nullptr, 0, drive, &seen, 0, nullptr);
+  const HANDLE driver = CreateThread(nullptr, 0, &DriveSaveDialog, &seen, 0, nullptr);
 
   const bool confirmed = SystemDesktopCalls().RunSaveDialog(request.record());
   WaitForSingleObject(driver, 10000);
