@@ -142,6 +142,7 @@ class TestFrmPellamar : public QObject {
   void convertWithAnEmptyFieldOnlyOpensThePicker_data();
   void convertWithAnEmptyFieldOnlyOpensThePicker();
   void convertPaintsEachCountThenReportsTheTotal();
+  void theProgressLineLooksAsAPlainLabelShowsIt();
   void enterInTheSourceFieldConverts();
   void enterPressesTheFocusedButtonElseConvert_data();
   void enterPressesTheFocusedButtonElseConvert();
@@ -467,6 +468,27 @@ void TestFrmPellamar::convertPaintsEachCountThenReportsTheTotal() {
   for (const QString& card : kCards) {
     const QString target = folder + "/" + QFileInfo(card).completeBaseName() + ".mem";
     QCOMPARE(QFileInfo(target).size(), kConvertedSize);
+  }
+}
+
+// Label3 draws a count from pieces it shaped before; what shows must be what
+// a plain label shows, whatever it drew before, and a caption too long for
+// one line must wrap as in a plain label.
+void TestFrmPellamar::theProgressLineLooksAsAPlainLabelShowsIt() {
+  QLabel plain(window_.get());
+  plain.setGeometry(Label3->geometry());
+  plain.setFont(Label3->font());
+  plain.setTextFormat(Qt::PlainText);
+  plain.setAlignment(Label3->alignment());
+  plain.setWordWrap(true);
+  const auto looks = [](QLabel* label, const QString& caption) {
+    label->setText(caption);
+    return label->grab().toImage();
+  };
+  for (const QString& caption :
+       {QString("1 Processed."), QString("21 Processed."), QString("12 Processed."),
+        QString("1234567890 Processed."), kDescription, QString("12 Processed.")}) {
+    QCOMPARE(looks(Label3, caption), looks(&plain, caption));
   }
 }
 

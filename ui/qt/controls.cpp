@@ -3,12 +3,17 @@
 #include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QStyleOptionButton>
 #include <QStyleOptionFocusRect>
 #include <QStylePainter>
 
 namespace pellamar::ui {
 namespace {
+
+// More shaped pieces than a count and a few captions need: the cache is
+// emptied when it grows beyond them.
+constexpr qsizetype kMostPieces = 32;
 
 // The credit label as a link: named by its caption, pressed by its action.
 class LinkAccessible : public QAccessibleWidget {
@@ -133,6 +138,61 @@ void ClickableLabel::paintEvent(QPaintEvent* event) {
   QStyleOptionFocusRect option;
   option.initFrom(this);
   painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+}
+
+ProgressLabel::ProgressLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+  setTextFormat(Qt::PlainText);
+}
+
+QStringList ProgressLabel::Runs(const QString& caption) {
+  QStringList runs;
+  QString text;
+  for (const QChar c : caption) {
+    if (!c.isDigit()) {
+      text += c;
+      continue;
+    }
+    if (!text.isEmpty()) runs << std::exchange(text, QString());
+    runs << QString(c);
+  }
+  if (!text.isEmpty()) runs << text;
+  return runs;
+}
+
+const QStaticText& ProgressLabel::Piece(const QString& run) {
+  if (const auto found = pieces_.constFind(run); found != pieces_.constEnd()) return *found;
+  if (pieces_.size() >= kMostPieces) pieces_.clear();
+  QStaticText piece(run);
+  piece.setTextFormat(Qt::PlainText);
+  piece.setPerformanceHint(QStaticText::AggressiveCaching);
+  piece.prepare(QTransform(), font());
+  return *pieces_.insert(run, piece);
+}
+
+void ProgressLabel::paintEvent(QPaintEvent* event) {
+  const QRect box = contentsRect();
+  const QStringList runs = Runs(text());
+  qreal width = 0;
+  for (const QString& run : runs) width += Piece(run).size().width();
+  if (text().contains('\n') || width > box.width()) {
+    QLabel::paintEvent(event);
+    return;
+  }
+  QPainter painter(this);
+  painter.setFont(font());
+  painter.setPen(palette().color(foregroundRole()));
+  QPointF at = box.topLeft();
+  for (const QString& run : runs) {
+    const QStaticText& piece = Piece(run);
+    painter.drawStaticText(at, piece);
+    at.rx() += piece.size().width();
+  }
+}
+
+// Pieces shaped in another font are of no more use.
+void ProgressLabel::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange) pieces_.clear();
+  QLabel::changeEvent(event);
 }
 
 }  // namespace pellamar::ui

@@ -3,10 +3,12 @@
 // only decoration; and how screen readers meet them.
 #pragma once
 
+#include <QHash>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRect>
+#include <QStaticText>
 
 namespace pellamar::ui {
 
@@ -55,6 +57,31 @@ class ClickableLabel : public QLabel {
 
  private:
   bool pressed_ = false;
+};
+
+// A plain-text label for a caption that changes often, such as a running
+// count ("1234 Processed."): a caption that fits on one line is drawn from
+// pieces shaped once, each digit on its own and every other run of text as
+// a whole, so that a new count costs no shaping. A longer caption wraps as
+// in any QLabel.
+class ProgressLabel : public QLabel {
+  Q_OBJECT
+
+ public:
+  ProgressLabel(const QString& text, QWidget* parent);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  // The shaped piece for `run`, shaped now if it is new.
+  const QStaticText& Piece(const QString& run);
+  // The caption cut into the runs Piece caches: digits one by one, the
+  // text between them whole.
+  static QStringList Runs(const QString& caption);
+
+  QHash<QString, QStaticText> pieces_;
 };
 
 // A picture that only decorates: screen readers pass over it.

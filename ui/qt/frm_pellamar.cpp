@@ -162,7 +162,7 @@ void frmPellamar::CreateControls() {
                    kBtnStart);
   Label1 = MakeLabel(kLabel1, this);
   Label1->setBuddy(txtSource);  // names the field for screen readers
-  Label3 = MakeLabel(kLabel3, this);
+  Label3 = MakeLabel<ProgressLabel>(kLabel3, this);
   Label2 = MakeLabel<ClickableLabel>(kLabel2, this);
   Label2->setFont(CreditFont());
   QPalette credit_palette = Label2->palette();
@@ -288,12 +288,13 @@ void frmPellamar::SetLabel3Caption(const std::string& caption) {
   Label3->setText(QString::fromStdString(caption));
 }
 
-// Paints at once what changed since the last paint, the progress line, and
-// nothing else: only the window's pending paint request is delivered, never
-// input, so the run keeps the thread. Every so often the window system's
-// own requests are answered too, so that a long run does not look hung.
+// Paints at once what changed since the last paint: the progress line, and
+// whatever else of the window waits for a paint. Only paint events are
+// delivered, never input, so the run keeps the thread. Every so often the
+// window system's own requests are answered too, so that a long run does
+// not look hung.
 void frmPellamar::RepaintNow() {
-  QCoreApplication::sendPostedEvents(this, QEvent::UpdateRequest);
+  Label3->repaint();
   if (!answer_by_.hasExpired()) return;
   AnswerWindowSystem();
   answer_by_.setRemainingTime(kAnswerIntervalMs);
