@@ -93,17 +93,6 @@ std::optional<Medians> Measure(const Options& options) {
   return medians;
 }
 
-// Prints one ratio, and its goal when it has one; false when it misses it.
-bool PrintRatio(const char* what, double ratio, double goal) {
-  std::printf("ratio     %-24s %.3f", what, ratio);
-  if (goal <= 0) {
-    std::printf("\n");
-    return true;
-  }
-  std::printf("   goal <= %.2f: %s\n", goal, ratio <= goal ? "met" : "MISSED");
-  return ratio <= goal;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -83,4 +83,14 @@ void PrintRate(const char* what, double seconds, const Options& options) {
               options.cards / seconds, megabytes / seconds);
 }
 
+bool PrintRatio(const char* what, double ratio, double goal) {
+  std::printf("ratio     %-24s %.3f", what, ratio);
+  if (goal <= 0) {
+    std::printf("\n");
+    return true;
+  }
+  std::printf("   goal <= %.2f: %s\n", goal, ratio <= goal ? "met" : "MISSED");
+  return ratio <= goal;
+}
+
 }  // namespace pellamar::bench

@@ -62,5 +62,8 @@ double Median(std::vector<double> values);
 long PeakRssKiB();
 // One line: the median seconds of `what` and its rate in cards and MB.
 void PrintRate(const char* what, double seconds, const Options& options);
+// One line: a ratio, and its goal when it has one (goal > 0); false when it
+// misses it.
+bool PrintRatio(const char* what, double ratio, double goal);
 
 }  // namespace pellamar::bench

@@ -3,10 +3,12 @@
 
 Usage: qt_window_e2e.py PELLAMAR CARDS_DIR
 
-It types the folder's path into the source field and presses Enter with
-xdotool, reads the progress caption and the message box through the
-accessibility bus, as a screen reader would, dismisses the box, and checks
-every .mem file byte for byte. Run it under tests/e2e/with-xvfb.
+It checks what a screen reader meets (a dialog, named buttons, the credit
+link with its action, no decorative picture), types the folder's path into
+the source field and presses Enter with xdotool, hears the count announced
+and reads the progress caption and the message box through the accessibility
+bus, dismisses the box, and checks every .mem file byte for byte. Run it
+under tests/e2e/with-xvfb.
 """
 
 import os
@@ -17,6 +19,7 @@ import tempfile
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 CAPTION = "Pellamar [Batch Conversion]"
 DESCRIPTION = "This tool converts memory cards from Bleem! to VGS format in batch mode."
@@ -35,6 +38,8 @@ def wait_for(what, probe, seconds=20):
         if found:
             return found
         time.sleep(0.1)
+        while GLib.MainContext.default().iteration(False):  # events a screen reader hears
+            pass
     fail("timed out waiting for " + what)
 
 
@@ -87,17 +92,34 @@ def main(pellamar, cards_dir):
         app = wait_for("the application on the accessibility bus",
                        lambda: application(program.pid))
         frame = wait_for("the window", lambda: find(app, None, CAPTION))
+        if frame.getRole() != pyatspi.ROLE_DIALOG:
+            fail(f"the window is announced as {frame.getRoleName()!r}, not as a dialog")
         captions = texts(frame)
-        for caption in ("Bleem Memory Cards Directory:", DESCRIPTION, "Created By Orrinwald"):
+        for caption in ("Bleem Memory Cards Directory:", DESCRIPTION):
             if caption not in captions:
                 fail(f"label {caption!r} not exposed; labels: {captions}")
-        for button in ("Convert", "..."):
+        for button in ("Convert", "Select a memory card"):
             if not find(frame, pyatspi.ROLE_PUSH_BUTTON, button):
                 fail(f"button {button!r} not exposed")
+        link = find(frame, pyatspi.ROLE_LINK, "Created By Orrinwald")
+        if link is None:
+            fail("the credit line is not exposed as a link")
+        actions = link.queryAction()
+        if "press" not in [actions.getName(i).lower() for i in range(actions.nActions)]:
+            fail("the credit link has no press action")
+        pictures = [n for n in walk(frame) if n.getRole() == pyatspi.ROLE_IMAGE
+                    and n.getState().contains(pyatspi.STATE_SHOWING)]
+        if pictures:
+            fail("the decorative picture is shown to screen readers")
 
-        # Focus starts on "Convert"; Tab goes to "..." and then the field.
+        announced = []
+        pyatspi.Registry.registerEventListener(
+            lambda event: announced.append(event.source.name),
+            "object:property-change:accessible-name")
+
+        # Focus starts on "Convert"; Tab goes to the credit link, "..." and the field.
         xdotool("windowfocus", "--sync", window)
-        xdotool("key", "--clearmodifiers", "Tab", "Tab")
+        xdotool("key", "--clearmodifiers", "Tab", "Tab", "Tab")
         xdotool("type", "--delay", "5", folder + "/")
         xdotool("key", "--clearmodifiers", "Return")
 
@@ -111,6 +133,7 @@ def main(pellamar, cards_dir):
         progress = f"{len(cards)} Processed."
         if progress not in texts(frame):
             fail(f"progress caption {progress!r} not shown; labels: {texts(frame)}")
+        wait_for(f"{progress!r} announced", lambda: progress in announced, 5)
 
         ok = find(box, pyatspi.ROLE_PUSH_BUTTON, "OK")
         if ok is None:

@@ -1,6 +1,8 @@
 // The window as a user meets it: its controls and keyboard, and the flows
 // of "...", "Convert" and the credit label, with dialogs, message boxes and
 // the browser replaced by the test seams.
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -15,6 +17,7 @@
 #include <QSignalSpy>
 #include <QStyleOptionButton>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 #include <filesystem>
 #include <memory>
@@ -129,7 +132,9 @@ class TestFrmPellamar : public QObject {
   void opensReadyWithTheFocusOnConvert();
   void controlsSitWhereTheLayoutSays_data();
   void controlsSitWhereTheLayoutSays();
-  void tabCyclesConvertPickAndField();
+  void tabCyclesConvertLinkPickAndField();
+  void creditLinkOpensOnSpaceOrEnterAndConvertsNothing();
+  void screenReadersMeetAWindowALinkAndNamedControls();
   void everyCaptionFitsItsControl();
   void creditLabelIsASmallBlueLink();
   void pickingACardFillsTheSourceField_data();
@@ -137,12 +142,14 @@ class TestFrmPellamar : public QObject {
   void convertWithAnEmptyFieldOnlyOpensThePicker_data();
   void convertWithAnEmptyFieldOnlyOpensThePicker();
   void convertPaintsEachCountThenReportsTheTotal();
+  void theProgressLineLooksAsAPlainLabelShowsIt();
   void enterInTheSourceFieldConverts();
   void enterPressesTheFocusedButtonElseConvert_data();
   void enterPressesTheFocusedButtonElseConvert();
   void aCardNotConvertedTurnsTheMessageIntoAWarning();
   void clicksDuringARunStartNoSecondRun();
   void keysTypedDuringARunDoNotAnswerItsMessageBox();
+  void aLongRunAnswersTheWindowSystemButTakesNoInput();
   void theMessageBoxStaysWithinTheScreen_data();
   void theMessageBoxStaysWithinTheScreen();
   void creditLabelAsksForTheHomePageAndChangesNothing();
@@ -263,21 +270,66 @@ void TestFrmPellamar::controlsSitWhereTheLayoutSays() {
   QWidget* control = window_->findChild<QWidget*>(name);
   QVERIFY(control);
   QCOMPARE(control->geometry(), pixels);
-  const bool takes_focus = name.startsWith("txt") || name.startsWith("btn");
+  const bool takes_focus = name.startsWith("txt") || name.startsWith("btn") || name == "Label2";
   QCOMPARE(control->focusPolicy() != Qt::NoFocus, takes_focus);
 }
 
-void TestFrmPellamar::tabCyclesConvertPickAndField() {
-  for (QWidget* next : {static_cast<QWidget*>(btnSource), static_cast<QWidget*>(txtSource),
-                        static_cast<QWidget*>(btnStart)}) {
+void TestFrmPellamar::tabCyclesConvertLinkPickAndField() {
+  const QList<QWidget*> order = {btnStart, Label2, btnSource, txtSource};
+  for (int i = 1; i <= order.size(); ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), next);
+    QCOMPARE(QApplication::focusWidget(), order[i % order.size()]);
   }
-  for (QWidget* previous : {static_cast<QWidget*>(txtSource), static_cast<QWidget*>(btnSource),
-                            static_cast<QWidget*>(btnStart)}) {
+  for (int i = order.size() - 1; i >= 0; --i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-    QCOMPARE(QApplication::focusWidget(), previous);
+    QCOMPARE(QApplication::focusWidget(), order[i]);
   }
+}
+
+void TestFrmPellamar::creditLinkOpensOnSpaceOrEnterAndConvertsNothing() {
+  const QString folder = FolderOfCards() + "/";
+  txtSource->setText(folder);
+  QTest::keyClick(btnStart, Qt::Key_Tab);
+  QCOMPARE(QApplication::focusWidget(), Label2);
+  // Enter acts on the link, so no button shows the default-button frame.
+  QVERIFY(!btnStart->isDefault());
+  QVERIFY(!btnSource->isDefault());
+
+  QTest::keyClick(Label2, Qt::Key_Return);
+  QTest::keyClick(Label2, Qt::Key_Space);
+
+  QCOMPARE(desktop_->launches.size(), 2);
+  QVERIFY(desktop_->messages.empty());
+  QVERIFY(!QFile::exists(folder + "m1.mem"));
+  QTest::keyClick(Label2, Qt::Key_Backtab, Qt::ShiftModifier);
+  QVERIFY(btnStart->isDefault());
+}
+
+void TestFrmPellamar::screenReadersMeetAWindowALinkAndNamedControls() {
+  const auto accessible = [](QWidget* widget) {
+    QAccessibleInterface* found = QAccessible::queryAccessibleInterface(widget);
+    if (found == nullptr) qWarning("%s is not accessible", qPrintable(widget->objectName()));
+    return found;
+  };
+  QAccessibleInterface* window = accessible(window_.get());
+  QAccessibleInterface* dots = accessible(btnSource);
+  QAccessibleInterface* field = accessible(txtSource);
+  QAccessibleInterface* link = accessible(Label2);
+  QAccessibleInterface* picture = accessible(Image1);
+  QVERIFY(window && dots && field && link && picture);
+
+  QCOMPARE(window->role(), QAccessible::Dialog);
+  QCOMPARE(window->text(QAccessible::Name), kCaption);
+  QCOMPARE(dots->text(QAccessible::Name), "Select a memory card");
+  QCOMPARE(field->text(QAccessible::Name), "Bleem Memory Cards Directory:");
+  QCOMPARE(link->role(), QAccessible::Link);
+  QCOMPARE(link->text(QAccessible::Name), "Created By Orrinwald");
+  QAccessibleActionInterface* actions = link->actionInterface();
+  QVERIFY(actions && actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
+  actions->doAction(QAccessibleActionInterface::pressAction());
+  QCOMPARE(desktop_->launches.size(), 1);
+  QVERIFY(picture->state().invisible);
+  QVERIFY(picture->text(QAccessible::Name).isEmpty());
 }
 
 void TestFrmPellamar::everyCaptionFitsItsControl() {
@@ -419,6 +471,27 @@ void TestFrmPellamar::convertPaintsEachCountThenReportsTheTotal() {
   }
 }
 
+// Label3 draws a count from pieces it shaped before; what shows must be what
+// a plain label shows, whatever it drew before, and a caption too long for
+// one line must wrap as in a plain label.
+void TestFrmPellamar::theProgressLineLooksAsAPlainLabelShowsIt() {
+  QLabel plain(window_.get());
+  plain.setGeometry(Label3->geometry());
+  plain.setFont(Label3->font());
+  plain.setTextFormat(Qt::PlainText);
+  plain.setAlignment(Label3->alignment());
+  plain.setWordWrap(true);
+  const auto looks = [](QLabel* label, const QString& caption) {
+    label->setText(caption);
+    return label->grab().toImage();
+  };
+  for (const QString& caption :
+       {QString("1 Processed."), QString("21 Processed."), QString("12 Processed."),
+        QString("1234567890 Processed."), kDescription, QString("12 Processed.")}) {
+    QCOMPARE(looks(Label3, caption), looks(&plain, caption));
+  }
+}
+
 void TestFrmPellamar::enterInTheSourceFieldConverts() {
   const QString folder = FolderOfCards();
   desktop_->AnswerNextMessage();
@@ -453,7 +526,7 @@ void TestFrmPellamar::enterPressesTheFocusedButtonElseConvert() {
     desktop_->CancelNextDialog();
     QTest::mouseClick(btnSource, Qt::LeftButton);
   }
-  const int tabs = focus == FocusOn::kDotsByTab ? 1 : focus == FocusOn::kFieldByTab ? 2 : 0;
+  const int tabs = focus == FocusOn::kDotsByTab ? 2 : focus == FocusOn::kFieldByTab ? 3 : 0;
   for (int i = 0; i < tabs; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   const bool on_dots = QApplication::focusWidget() == btnSource;
   QCOMPARE(on_dots, focus == FocusOn::kDotsByTab || focus == FocusOn::kDotsByClick);
@@ -552,6 +625,42 @@ void TestFrmPellamar::keysTypedDuringARunDoNotAnswerItsMessageBox() {
   QCOMPARE(boxes.seen.size(), 1);
   QCOMPARE(boxes.seen[0].text, "3 Files Processed");
   QVERIFY(up_when_answered);
+}
+
+// Input that comes to a run is an object's key press; the window system's
+// own requests are a queued call.
+class KeyCount : public QObject {
+ public:
+  int keys = 0;
+
+ protected:
+  bool event(QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) ++keys;
+    return QObject::event(event);
+  }
+};
+
+void TestFrmPellamar::aLongRunAnswersTheWindowSystemButTakesNoInput() {
+  txtSource->setText(FolderOfCards() + "/");
+  KeyCount input;
+  QString answered_while;
+  // The first card takes a slow disk's while.
+  PaintLog painted(Label3, [&] {
+    if (painted.captions.size() != 1) return;
+    QMetaObject::invokeMethod(
+        window_.get(), [&] { answered_while = Label3->text(); }, Qt::QueuedConnection);
+    QCoreApplication::postEvent(&input, new QKeyEvent(QEvent::KeyPress, Qt::Key_Return, {}));
+    QThread::msleep(300);
+  });
+  desktop_->AnswerNextMessage();
+
+  QTest::mouseClick(btnStart, Qt::LeftButton);
+  QCoreApplication::processEvents();
+
+  QCOMPARE(answered_while, "1 Processed.");
+  QCOMPARE(input.keys, 0);
+  QCOMPARE(desktop_->messages.size(), 1u);
+  QCOMPARE(desktop_->messages[0].text, "3 Files Processed");
 }
 
 void TestFrmPellamar::theMessageBoxStaysWithinTheScreen_data() {

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 #include <objbase.h>
+#include <oleacc.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -19,7 +21,9 @@
 #include "tests/support/temp_folder.h"
 #include "tests/win32_ui/fake_desktop_calls.h"
 #include "tests/win32_ui/request_record_layout.h"
+#include "ui/common/filter_string.h"
 #include "ui/win32/dpi.h"
+#include "ui/win32/file_dialogs.h"
 
 namespace pellamar::win32 {
 namespace {
@@ -204,23 +208,124 @@ TEST_F(FrmPellamarTest, StartsEmptyWithTheDescriptionAndTheFocusOnConvert) {
   EXPECT_TRUE(desktop_.messages.empty());
 }
 
-TEST_F(FrmPellamarTest, TabGoesConvertDotsSourceAndBackLabelsNever) {
+TEST_F(FrmPellamarTest, TabGoesConvertLinkDotsSourceAndBackOtherLabelsNever) {
   const HWND window = window_->hwnd();
-  const HWND start = Control("btnStart");
-  const HWND dots = Control("btnSource");
-  const HWND source = Control("txtSource");
-  EXPECT_EQ(GetNextDlgTabItem(window, start, FALSE), dots);
-  EXPECT_EQ(GetNextDlgTabItem(window, dots, FALSE), source);
-  EXPECT_EQ(GetNextDlgTabItem(window, source, FALSE), start);
-  EXPECT_EQ(GetNextDlgTabItem(window, start, TRUE), source);
-  EXPECT_EQ(GetNextDlgTabItem(window, source, TRUE), dots);
+  const std::vector<HWND> order{Control("btnStart"), Control("Label2"), Control("btnSource"),
+                                Control("txtSource")};
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const HWND next = order[(i + 1) % order.size()];
+    EXPECT_EQ(GetNextDlgTabItem(window, order[i], FALSE), next);
+    EXPECT_EQ(GetNextDlgTabItem(window, next, TRUE), order[i]);
+  }
+  for (std::size_t i = 1; i <= order.size(); ++i) {
+    PressKey(VK_TAB);
+    EXPECT_EQ(GetFocus(), order[i % order.size()]);
+  }
+}
 
+TEST_F(FrmPellamarTest, CreditLinkOpensOnSpaceOrEnterWithNoButtonFramed) {
+  folder_.Write("a.mcd", testing::RealCard("m1.mcd"));
+  SetWindowTextW(Control("txtSource"), Widen(folder_.Folder()).c_str());
   PressKey(VK_TAB);
-  EXPECT_EQ(GetFocus(), dots);
-  PressKey(VK_TAB);
-  EXPECT_EQ(GetFocus(), source);
-  PressKey(VK_TAB);
-  EXPECT_EQ(GetFocus(), start);
+  ASSERT_EQ(GetFocus(), Control("Label2"));
+  for (const char* button : {"btnStart", "btnSource"}) {
+    EXPECT_EQ(GetWindowLongPtrW(Control(button), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
+  }
+
+  PressKey(VK_RETURN);
+  PressKey(VK_SPACE);
+
+  EXPECT_EQ(desktop_.launches.size(), 2u);
+  EXPECT_TRUE(desktop_.messages.empty());
+  EXPECT_FALSE(folder_.Exists("a.mem"));
+}
+
+// The accessible object a screen reader gets for the client area of `window`.
+IAccessible* AccessibleOf(HWND window) {
+  IAccessible* object = nullptr;
+  if (FAILED(AccessibleObjectFromWindow(window, static_cast<DWORD>(OBJID_CLIENT), IID_IAccessible,
+                                        reinterpret_cast<void**>(&object)))) {
+    return nullptr;
+  }
+  return object;
+}
+
+struct SeenAccessible {
+  std::wstring name;
+  LONG role = 0;
+  LONG state = 0;
+  std::wstring default_action;
+};
+
+SeenAccessible Look(IAccessible* object) {
+  SeenAccessible seen;
+  VARIANT self;
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR text = nullptr;
+  if (object->get_accName(self, &text) == S_OK && text != nullptr) seen.name = text;
+  SysFreeString(text);
+  text = nullptr;
+  if (object->get_accDefaultAction(self, &text) == S_OK && text != nullptr) {
+    seen.default_action = text;
+  }
+  SysFreeString(text);
+  VARIANT value;
+  if (object->get_accRole(self, &value) == S_OK && value.vt == VT_I4) seen.role = value.lVal;
+  if (object->get_accState(self, &value) == S_OK && value.vt == VT_I4) seen.state = value.lVal;
+  return seen;
+}
+
+TEST_F(FrmPellamarTest, ScreenReadersMeetADialogANamedDotsALinkAndADecoration) {
+  IAccessible* window = AccessibleOf(window_->hwnd());
+  IAccessible* dots = AccessibleOf(Control("btnSource"));
+  IAccessible* link = AccessibleOf(Control("Label2"));
+  IAccessible* picture = AccessibleOf(Control("Image1"));
+  ASSERT_TRUE(window && dots && link && picture);
+
+  EXPECT_EQ(Look(window).role, ROLE_SYSTEM_DIALOG);
+  EXPECT_EQ(Look(window).name, L"Pellamar [Batch Conversion]");
+  EXPECT_EQ(Look(dots).name, L"Select a memory card");
+  const SeenAccessible seen_link = Look(link);
+  EXPECT_EQ(seen_link.role, ROLE_SYSTEM_LINK);
+  EXPECT_EQ(seen_link.name, L"Created By Orrinwald");
+  EXPECT_FALSE(seen_link.default_action.empty());
+  EXPECT_NE(Look(picture).state & STATE_SYSTEM_INVISIBLE, 0);
+
+  VARIANT self;
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  EXPECT_EQ(link->accDoDefaultAction(self), S_OK);
+  Pump();
+  EXPECT_EQ(desktop_.launches.size(), 1u);
+  for (IAccessible* object : {window, dots, link, picture}) object->Release();
+}
+
+// The controls that announced a live-region change, in order.
+std::vector<HWND> g_announced;
+
+void CALLBACK RecordAnnouncement(HWINEVENTHOOK /*hook*/, DWORD /*event*/, HWND window,
+                                 LONG /*object*/, LONG /*child*/, DWORD /*thread*/,
+                                 DWORD /*time*/) {
+  g_announced.push_back(window);
+}
+
+TEST_F(FrmPellamarTest, EveryCountIsAnnouncedToScreenReaders) {
+  folder_.Write("a.mcd", testing::RealCard("m1.mcd"));
+  folder_.Write("b.mcd", testing::RealCard("m1.mcd"));
+  g_announced.clear();
+  const HWINEVENTHOOK hook =
+      SetWinEventHook(EVENT_OBJECT_LIVEREGIONCHANGED, EVENT_OBJECT_LIVEREGIONCHANGED, nullptr,
+                      &RecordAnnouncement, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+  ASSERT_NE(hook, nullptr);
+  SetWindowTextW(Control("txtSource"), Widen(folder_.Folder()).c_str());
+
+  Click("btnStart");
+  UnhookWinEvent(hook);
+
+  ASSERT_EQ(desktop_.messages.size(), 1u);
+  const HWND label = Control("Label3");
+  EXPECT_GE(std::count(g_announced.begin(), g_announced.end(), label), 2);
 }
 
 TEST_F(FrmPellamarTest, ConvertWithAnEmptyFieldOnlyOpensThePickCardDialog) {
@@ -262,6 +367,7 @@ TEST_F(FrmPellamarTest, EnterPressesTheFocusedButtonElseConvertWhereTheFrameShow
       SendMessageW(Control("btnSource"), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
     } else {
       SetFocus(Control("btnStart"));
+      PressKey(VK_TAB);  // past the credit link
       PressKey(VK_TAB);
     }
     Pump();
@@ -282,6 +388,76 @@ TEST_F(FrmPellamarTest, EnterPressesTheFocusedButtonElseConvertWhereTheFrameShow
   PressKey(VK_RETURN);
   ASSERT_EQ(desktop_.messages.size(), 1u);
   EXPECT_TRUE(folder_.Exists("a.mem"));
+}
+
+// The first window of the dialog class titled `title` to come up, or nullptr.
+HWND WaitForDialog(const wchar_t* title) {
+  for (int i = 0; i < 100; ++i) {
+    const HWND dialog = FindWindowW(L"#32770", title);
+    if (dialog != nullptr && IsWindowVisible(dialog)) return dialog;
+    Sleep(50);
+  }
+  return nullptr;
+}
+
+// Answers `dialog` with the button `answer` and waits for it to close.
+void Answer(HWND dialog, int answer) {
+  PostMessageW(dialog, WM_COMMAND, answer, 0);
+  for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(50);
+}
+
+std::wstring ItemText(HWND dialog, int item) {
+  wchar_t text[512] = {};
+  GetDlgItemTextW(dialog, item, text, 512);
+  return text;
+}
+
+// The system's own save dialog, driven from a second thread as a user
+// would: Save on a new name, No to the prompt, Save again, Yes.
+constexpr wchar_t kTitle[] = L"Save a card";
+constexpr int kMessageText = 0xFFFF;  // the message box's text
+
+struct SeenSaveDialog {
+  std::vector<std::wstring> prompts;
+  std::wstring name_when_back;
+};
+
+DWORD WINAPI DriveSaveDialog(void* data) {
+  auto* seen = static_cast<SeenSaveDialog*>(data);
+  for (const int answer : {IDNO, IDYES}) {
+    const HWND dialog = WaitForDialog(kTitle);
+    if (dialog == nullptr) return 1;
+    if (answer == IDYES) seen->name_when_back = ItemText(dialog, cmb13);
+    Answer(dialog, IDOK);
+    const HWND prompt = WaitForDialog(kTitle);
+    if (prompt == nullptr) return 1;
+    seen->prompts.push_back(ItemText(prompt, kMessageText));
+    Answer(prompt, answer);
+  }
+  return 0;
+}
+
+TEST_F(FrmPellamarTest, SystemSaveDialogAsksBeforeCreatingAndComesBackOnNo) {
+  SeenSaveDialog seen;
+  std::string filter = ui::ConvertFilterString("Cards|*.mem");
+  // (Wine's dialog overruns a buffer of its own when it joins a bare name
+  // with its spaces to the starting folder, so the name comes with its folder.)
+  DialogRequest request = BuildSaveRequest(window_->hwnd(), filter, Narrow(kTitle),
+                                           folder_.Folder(), folder_.Folder() + "new.mem");
+  const HANDLE driver = CreateThread(nullptr, 0, &DriveSaveDialog, &seen, 0, nullptr);
+
+  const bool confirmed = SystemDesktopCalls().RunSaveDialog(request.record());
+  WaitForSingleObject(driver, 10000);
+  CloseHandle(driver);
+
+  EXPECT_TRUE(confirmed);
+  EXPECT_EQ(request.Result(confirmed), folder_.Folder() + "new.mem");
+  ASSERT_EQ(seen.prompts.size(), 2u);
+  for (const std::wstring& prompt : seen.prompts) {
+    EXPECT_NE(prompt.find(L"new.mem"), std::wstring::npos) << Narrow(prompt);
+  }
+  EXPECT_NE(seen.name_when_back.find(L"new.mem"), std::wstring::npos);
+  EXPECT_FALSE(folder_.Exists("new.mem"));  // asking is not creating
 }
 
 TEST_F(FrmPellamarTest, PickingACardFillsTheFieldAndConvertsNothing) {

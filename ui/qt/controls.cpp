@@ -1,10 +1,78 @@
 #include "ui/qt/controls.h"
 
+#include <QAccessibleWidget>
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QStyleOptionButton>
+#include <QStyleOptionFocusRect>
 #include <QStylePainter>
 
 namespace pellamar::ui {
+namespace {
+
+// More shaped pieces than a count and a few captions need: the cache is
+// emptied when it grows beyond them.
+constexpr qsizetype kMostPieces = 32;
+
+// The credit label as a link: named by its caption, pressed by its action.
+class LinkAccessible : public QAccessibleWidget {
+ public:
+  explicit LinkAccessible(ClickableLabel* label)
+      : QAccessibleWidget(label, QAccessible::Link), label_(label) {}
+
+  QString text(QAccessible::Text kind) const override {
+    if (kind == QAccessible::Name) return label_->text();
+    return QAccessibleWidget::text(kind);
+  }
+  QStringList actionNames() const override {
+    return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+  }
+  void doAction(const QString& action) override {
+    if (action == pressAction()) {
+      emit label_->clicked();
+      return;
+    }
+    QAccessibleWidget::doAction(action);
+  }
+
+ private:
+  ClickableLabel* label_;
+};
+
+// A decoration: no name, and not shown to screen readers.
+class DecorationAccessible : public QAccessibleWidget {
+ public:
+  explicit DecorationAccessible(QWidget* picture)
+      : QAccessibleWidget(picture, QAccessible::Graphic) {}
+
+  QString text(QAccessible::Text /*kind*/) const override { return {}; }
+  QAccessible::State state() const override {
+    QAccessible::State state = QAccessibleWidget::state();
+    state.invisible = true;
+    return state;
+  }
+};
+
+QAccessibleInterface* AccessibleControl(const QString& class_name, QObject* object) {
+  if (class_name == ClickableLabel::staticMetaObject.className()) {
+    return new LinkAccessible(static_cast<ClickableLabel*>(object));
+  }
+  if (class_name == DecorativePicture::staticMetaObject.className()) {
+    return new DecorationAccessible(static_cast<QWidget*>(object));
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+void InstallAccessibleControls() {
+  static const bool installed = [] {
+    QAccessible::installFactory(&AccessibleControl);
+    return true;
+  }();
+  (void)installed;
+}
 
 PictureButton::PictureButton(const QPixmap& picture, const QString& caption, QWidget* parent)
     : QPushButton(caption, parent), picture_(picture) {}
@@ -36,6 +104,10 @@ void PictureButton::paintEvent(QPaintEvent* /*event*/) {
                        QPalette::ButtonText);
 }
 
+ClickableLabel::ClickableLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+  setFocusPolicy(Qt::TabFocus);
+}
+
 void ClickableLabel::mousePressEvent(QMouseEvent* event) {
   pressed_ = event->button() == Qt::LeftButton;
   QLabel::mousePressEvent(event);
@@ -47,6 +119,80 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
   pressed_ = false;
   QLabel::mouseReleaseEvent(event);
   if (click) emit clicked();
+}
+
+void ClickableLabel::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if (key != Qt::Key_Space && key != Qt::Key_Return && key != Qt::Key_Enter) {
+    QLabel::keyPressEvent(event);
+    return;
+  }
+  if (!event->isAutoRepeat()) emit clicked();
+}
+
+// The caption, and the focus frame around it while the label has the focus.
+void ClickableLabel::paintEvent(QPaintEvent* event) {
+  QLabel::paintEvent(event);
+  if (!hasFocus()) return;
+  QStylePainter painter(this);
+  QStyleOptionFocusRect option;
+  option.initFrom(this);
+  painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+}
+
+ProgressLabel::ProgressLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+  setTextFormat(Qt::PlainText);
+}
+
+QStringList ProgressLabel::Runs(const QString& caption) {
+  QStringList runs;
+  QString text;
+  for (const QChar c : caption) {
+    if (!c.isDigit()) {
+      text += c;
+      continue;
+    }
+    if (!text.isEmpty()) runs << std::exchange(text, QString());
+    runs << QString(c);
+  }
+  if (!text.isEmpty()) runs << text;
+  return runs;
+}
+
+const QStaticText& ProgressLabel::Piece(const QString& run) {
+  if (const auto found = pieces_.constFind(run); found != pieces_.constEnd()) return *found;
+  if (pieces_.size() >= kMostPieces) pieces_.clear();
+  QStaticText piece(run);
+  piece.setTextFormat(Qt::PlainText);
+  piece.setPerformanceHint(QStaticText::AggressiveCaching);
+  piece.prepare(QTransform(), font());
+  return *pieces_.insert(run, piece);
+}
+
+void ProgressLabel::paintEvent(QPaintEvent* event) {
+  const QRect box = contentsRect();
+  const QStringList runs = Runs(text());
+  qreal width = 0;
+  for (const QString& run : runs) width += Piece(run).size().width();
+  if (text().contains('\n') || width > box.width()) {
+    QLabel::paintEvent(event);
+    return;
+  }
+  QPainter painter(this);
+  painter.setFont(font());
+  painter.setPen(palette().color(foregroundRole()));
+  QPointF at = box.topLeft();
+  for (const QString& run : runs) {
+    const QStaticText& piece = Piece(run);
+    painter.drawStaticText(at, piece);
+    at.rx() += piece.size().width();
+  }
+}
+
+// Pieces shaped in another font are of no more use.
+void ProgressLabel::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange) pieces_.clear();
+  QLabel::changeEvent(event);
 }
 
 }  // namespace pellamar::ui

@@ -1,11 +1,14 @@
-// Two controls that Qt does not offer as they are: a push button with a
-// picture above its caption, and a label that reports clicks.
+// Controls that Qt does not offer as they are: a push button with a picture
+// above its caption, a label that works as a link, and a picture that is
+// only decoration; and how screen readers meet them.
 #pragma once
 
+#include <QHash>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRect>
+#include <QStaticText>
 
 namespace pellamar::ui {
 
@@ -33,13 +36,15 @@ class PictureButton : public QPushButton {
   QPixmap picture_;
 };
 
-// A label that emits clicked() when the left mouse button is pressed and
-// released over it.
+// A label that works as a link: it emits clicked() when the left mouse
+// button is pressed and released over it, and, once Tab has given it the
+// focus (a click does not), on Space or Enter. Screen readers meet it as a
+// link whose press action clicks it.
 class ClickableLabel : public QLabel {
   Q_OBJECT
 
  public:
-  using QLabel::QLabel;
+  ClickableLabel(const QString& text, QWidget* parent);
 
  signals:
   void clicked();
@@ -47,9 +52,48 @@ class ClickableLabel : public QLabel {
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   bool pressed_ = false;
 };
+
+// A plain-text label for a caption that changes often, such as a running
+// count ("1234 Processed."): a caption that fits on one line is drawn from
+// pieces shaped once, each digit on its own and every other run of text as
+// a whole, so that a new count costs no shaping. A longer caption wraps as
+// in any QLabel.
+class ProgressLabel : public QLabel {
+  Q_OBJECT
+
+ public:
+  ProgressLabel(const QString& text, QWidget* parent);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  // The shaped piece for `run`, shaped now if it is new.
+  const QStaticText& Piece(const QString& run);
+  // The caption cut into the runs Piece caches: digits one by one, the
+  // text between them whole.
+  static QStringList Runs(const QString& caption);
+
+  QHash<QString, QStaticText> pieces_;
+};
+
+// A picture that only decorates: screen readers pass over it.
+class DecorativePicture : public QLabel {
+  Q_OBJECT
+
+ public:
+  using QLabel::QLabel;
+};
+
+// Tells Qt's accessibility how to present the controls above; once is
+// enough, more calls do nothing.
+void InstallAccessibleControls();
 
 }  // namespace pellamar::ui

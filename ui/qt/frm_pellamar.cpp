@@ -1,6 +1,7 @@
 #include "ui/qt/frm_pellamar.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDropEvent>
 #include <QFile>
 #include <QIcon>
@@ -20,6 +21,10 @@
 
 namespace pellamar::ui {
 namespace {
+
+// How long a run keeps the thread before the window answers the window
+// system again.
+constexpr int kAnswerIntervalMs = 200;
 
 // A small dialog font: every caption fits its control with it.
 constexpr char kStandardFontFamily[] = "Liberation Sans";
@@ -78,23 +83,35 @@ Label* MakeLabel(const ControlSpec& row, QWidget* parent) {
   return label;
 }
 
-// Swallows every key, click and other input event delivered while it is
-// installed.
+// Swallows every key, click and other input event, and every request to
+// close a window, delivered while it is installed.
 class InputSwallow : public QObject {
  protected:
   bool eventFilter(QObject* /*watched*/, QEvent* event) override {
-    return dynamic_cast<QInputEvent*>(event) != nullptr;
+    return dynamic_cast<QInputEvent*>(event) != nullptr || event->type() == QEvent::Close;
   }
 };
+
+// Handles what `flags` lets through of what is queued, with any input in it
+// dropped.
+void HandleQueuedWithoutInput(QEventLoop::ProcessEventsFlags flags) {
+  InputSwallow swallow;
+  QCoreApplication::instance()->installEventFilter(&swallow);
+  QCoreApplication::processEvents(flags);
+  QCoreApplication::instance()->removeEventFilter(&swallow);
+}
 
 // Keys and clicks that arrived while a run kept the thread were meant for
 // the window; none of them may answer the message box about to appear, so
 // whatever is queued is handled now with its input dropped.
-void DropQueuedInput() {
-  InputSwallow swallow;
-  QCoreApplication::instance()->installEventFilter(&swallow);
-  QCoreApplication::processEvents();
-  QCoreApplication::instance()->removeEventFilter(&swallow);
+void DropQueuedInput() { HandleQueuedWithoutInput(QEventLoop::AllEvents); }
+
+// What the window system asks of a window that keeps the thread: the window
+// manager's ping, which Qt's X11 platform answers as it reads it (else the
+// desktop offers to kill a window it takes for hung), and exposures. Input
+// and timers stay queued.
+void AnswerWindowSystem() {
+  HandleQueuedWithoutInput(QEventLoop::ExcludeUserInputEvents | QEventLoop::X11ExcludeTimers);
 }
 
 // What a drop of `data` puts into the source field: the first item, when it
@@ -135,28 +152,31 @@ void frmPellamar::SetUpWindow() {
 }
 
 void frmPellamar::CreateControls() {
+  InstallAccessibleControls();
   txtSource = Place(new QLineEdit(this), kTxtSource);
   txtSource->setAcceptDrops(false);                          // a drop on the field is the window's
   txtSource->setMaxLength(std::numeric_limits<int>::max());  // no limit of its own
   btnSource = Place(new QPushButton(ToQString(kBtnSource.caption), this), kBtnSource);
+  btnSource->setAccessibleName(kPickCardTitle);  // named after the dialog it opens
   btnStart = Place(new PictureButton(QPixmap(":/convert.gif"), ToQString(kBtnStart.caption), this),
                    kBtnStart);
   Label1 = MakeLabel(kLabel1, this);
   Label1->setBuddy(txtSource);  // names the field for screen readers
-  Label3 = MakeLabel(kLabel3, this);
+  Label3 = MakeLabel<ProgressLabel>(kLabel3, this);
   Label2 = MakeLabel<ClickableLabel>(kLabel2, this);
   Label2->setFont(CreditFont());
   QPalette credit_palette = Label2->palette();
   credit_palette.setColor(QPalette::WindowText, CreditColour());
   Label2->setPalette(credit_palette);
   Label2->setToolTip(ToQString(HomePage()));
-  Image1 = Place(new QLabel(this), kImage1);
+  Image1 = Place(new DecorativePicture(this), kImage1);
   Image1->setPixmap(QPixmap(":/image1.gif"));
 }
 
 void frmPellamar::SetUpKeyboard() {
   // Tab visits the controls in the order of the control table's tab
-  // indexes: "Convert", "...", the source field; labels take no focus.
+  // indexes: "Convert", the credit link, "...", the source field; the other
+  // labels take no focus.
   const auto order = InTabOrder();
   for (std::size_t i = 1; i < order.size(); ++i) {
     setTabOrder(findChild<QWidget*>(ToQString(order[i - 1]->name)),
@@ -170,6 +190,17 @@ void frmPellamar::SetUpKeyboard() {
   }
   btnStart->setDefault(true);
   btnStart->setFocus();
+  Label2->installEventFilter(this);
+}
+
+// Enter on the credit link opens the home page, so while it has the focus
+// no button shows the default-button frame; "Convert" takes it back after.
+bool frmPellamar::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (watched == Label2 && (type == QEvent::FocusIn || type == QEvent::FocusOut)) {
+    btnStart->setDefault(type == QEvent::FocusOut);
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 // A card or folder dragged from the file manager goes into the source field
@@ -210,6 +241,7 @@ void frmPellamar::ConnectHandlers() {
 void frmPellamar::RunHandler(void (frmPellamar::*handler)()) {
   if (handler_running_) return;
   const QScopedValueRollback<bool> running(handler_running_, true);
+  answer_by_.setRemainingTime(kAnswerIntervalMs);
   (this->*handler)();
 }
 
@@ -256,10 +288,17 @@ void frmPellamar::SetLabel3Caption(const std::string& caption) {
   Label3->setText(QString::fromStdString(caption));
 }
 
-// Paints at once what changed since the last paint, the progress line, and
-// nothing else: only the window's pending paint request is delivered, never
-// input, so the run keeps the thread.
-void frmPellamar::RepaintNow() { QCoreApplication::sendPostedEvents(this, QEvent::UpdateRequest); }
+// Paints at once what changed since the last paint: the progress line, and
+// whatever else of the window waits for a paint. Only paint events are
+// delivered, never input, so the run keeps the thread. Every so often the
+// window system's own requests are answered too, so that a long run does
+// not look hung.
+void frmPellamar::RepaintNow() {
+  Label3->repaint();
+  if (!answer_by_.hasExpired()) return;
+  AnswerWindowSystem();
+  answer_by_.setRemainingTime(kAnswerIntervalMs);
+}
 
 std::string frmPellamar::Caption() { return windowTitle().toStdString(); }
 

@@ -4,6 +4,7 @@
 // dialogs, message boxes and the browser are reached through DesktopCalls.
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <string>
 
@@ -59,6 +60,7 @@ class frmPellamar : public QDialog, public WindowOperations {
  protected:
   // The keys of a dialog window, but for Esc, which does not close this one.
   void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -87,6 +89,8 @@ class frmPellamar : public QDialog, public WindowOperations {
   std::string source_path_;
   QString shown_source_;
   bool handler_running_ = false;
+  // When a handler that keeps the thread answers the window system next.
+  QDeadlineTimer answer_by_;
 };
 
 }  // namespace pellamar::ui

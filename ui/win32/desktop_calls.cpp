@@ -2,6 +2,8 @@
 
 #include <shellapi.h>
 
+#include <string>
+
 namespace pellamar::win32 {
 namespace {
 
@@ -14,6 +16,22 @@ Function BindByName(const wchar_t* library, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
+// Windows' save dialog asks itself before it takes the name of a file that
+// does not exist (OFN_CREATEPROMPT); Wine's returns the name without asking.
+bool DialogAsksBeforeCreating() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
+}
+
+// Asks, over `owner`, whether to create `file`, which does not exist.
+bool ConfirmCreate(HWND owner, const wchar_t* title, const wchar_t* file) {
+  const std::wstring question = std::wstring(file) + L" does not exist.\nDo you want to create it?";
+  return MessageBoxW(owner, question.c_str(), title, MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) ==
+         IDYES;
+}
+
+bool Exists(const wchar_t* file) { return GetFileAttributesW(file) != INVALID_FILE_ATTRIBUTES; }
+
 class SystemCalls : public DesktopCalls {
  public:
   bool RunOpenDialog(OPENFILENAMEW* request) override {
@@ -22,10 +40,20 @@ class SystemCalls : public DesktopCalls {
     return get_open_file_name != nullptr && get_open_file_name(request) != FALSE;
   }
 
+  // Where the dialog does not ask before creating, it is asked here once it
+  // has closed, over its owner; on No it comes back with the name given, as
+  // if it had stayed open.
   bool RunSaveDialog(OPENFILENAMEW* request) override {
     static const auto get_save_file_name =
         BindByName<decltype(&GetSaveFileNameW)>(L"comdlg32.dll", "GetSaveFileNameW");
-    return get_save_file_name != nullptr && get_save_file_name(request) != FALSE;
+    static const bool dialog_asks = DialogAsksBeforeCreating();
+    if (get_save_file_name == nullptr) return false;
+    while (get_save_file_name(request) != FALSE) {
+      const wchar_t* chosen = request->lpstrFile;
+      if (dialog_asks || (request->Flags & OFN_CREATEPROMPT) == 0 || Exists(chosen)) return true;
+      if (ConfirmCreate(request->hwndOwner, request->lpstrTitle, chosen)) return true;
+    }
+    return false;
   }
 
   void ShowMessage(HWND owner, const wchar_t* text, const wchar_t* title, UINT style) override {

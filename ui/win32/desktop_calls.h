@@ -15,7 +15,9 @@ class DesktopCalls {
 
   // GetOpenFileNameW / GetSaveFileNameW on `request`: true when the user
   // confirmed a file, whose path is then in request->lpstrFile. Returns
-  // only when the dialog has closed.
+  // only when the dialog has closed. With OFN_CREATEPROMPT the save dialog
+  // asks before it takes a file that does not exist, and on No it stays (or
+  // comes back) with the name given, whichever dialog the system has.
   virtual bool RunOpenDialog(OPENFILENAMEW* request) = 0;
   virtual bool RunSaveDialog(OPENFILENAMEW* request) = 0;
 

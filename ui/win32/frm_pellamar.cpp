@@ -1,10 +1,14 @@
 #include "ui/win32/frm_pellamar.h"
 
+// After windows.h, which it needs.
+#include <oleacc.h>
+
 #include <array>
 #include <utility>
 
 #include "core/wide_text.h"
 #include "ui/common/message_text.h"
+#include "ui/win32/accessibility.h"
 #include "ui/win32/control_ids.h"
 #include "ui/win32/dpi.h"
 #include "ui/win32/file_dialogs.h"
@@ -62,6 +66,44 @@ void DropQueuedInput() {
   }
 }
 
+// The credit link's keys: once Tab has given it the focus, Space and Enter
+// click it, and a focus frame shows around it.
+LRESULT CALLBACK LinkProc(HWND link, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR /*id*/,
+                          DWORD_PTR /*data*/) {
+  const auto clicks = [](WPARAM key) { return key == VK_RETURN || key == VK_SPACE; };
+  switch (message) {
+    case WM_GETDLGCODE: {
+      const auto* key = reinterpret_cast<const MSG*>(lparam);
+      const bool wanted = key != nullptr && key->message == WM_KEYDOWN && clicks(key->wParam);
+      return DefSubclassProc(link, message, wparam, lparam) | (wanted ? DLGC_WANTMESSAGE : 0);
+    }
+    case WM_KEYDOWN:
+      if (!clicks(wparam)) break;
+      if ((lparam & (1 << 30)) == 0) {  // not a key held down
+        SendMessageW(GetParent(link), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(link), STN_CLICKED),
+                     reinterpret_cast<LPARAM>(link));
+      }
+      return 0;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+      InvalidateRect(link, nullptr, TRUE);
+      break;
+    case WM_PAINT: {
+      const LRESULT painted = DefSubclassProc(link, message, wparam, lparam);
+      if (GetFocus() != link) return painted;
+      RECT frame;
+      GetClientRect(link, &frame);
+      const HDC dc = GetDC(link);
+      DrawFocusRect(dc, &frame);
+      ReleaseDC(link, dc);
+      return painted;
+    }
+    default:
+      break;
+  }
+  return DefSubclassProc(link, message, wparam, lparam);
+}
+
 HFONT NewFont(const wchar_t* face, int height, int weight, bool underline, BYTE charset) {
   return CreateFontW(height, 0, 0, 0, weight, FALSE, underline ? TRUE : FALSE, FALSE, charset,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -80,6 +122,9 @@ frmPellamar::~frmPellamar() {
 
 bool frmPellamar::Create(HINSTANCE instance) {
   instance_ = instance;
+  // A run keeps the thread; Windows is not to swap the window for a "Not
+  // Responding" ghost that hides the count meanwhile.
+  DisableProcessWindowsGhosting();
   if (!RegisterWindowClass(instance, &frmPellamar::WindowProc)) return false;
   CreateWindowExW(kWindowExStyle, kWindowClassName, Widen(ui::kWindowCaption).c_str(), kWindowStyle,
                   CW_USEDEFAULT, CW_USEDEFAULT, 0, 0, nullptr, nullptr, instance, this);
@@ -87,6 +132,7 @@ bool frmPellamar::Create(HINSTANCE instance) {
   CreateControls();
   OrderForTabbing();
   AddToolTip();
+  PresentToScreenReaders();
   DragAcceptFiles(hwnd_, TRUE);
   ApplyDpi(DpiOfWindow(hwnd_));
   return true;
@@ -110,7 +156,8 @@ bool frmPellamar::TranslateDialogKeys(MSG* message) {
 void frmPellamar::ShowDefaultButton() {
   const HWND focus = GetFocus();
   if (focus != nullptr && !IsChild(hwnd_, focus)) return;
-  const HWND acts = focus == btnSource ? btnSource : btnStart;
+  // Enter on the credit link opens the home page: no button shows the frame.
+  const HWND acts = focus == btnSource ? btnSource : focus == Label2 ? nullptr : btnStart;
   for (HWND button : {btnSource, btnStart}) {
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(button, GWL_STYLE)) & BS_TYPEMASK;
     const DWORD wanted = button == acts ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
@@ -163,6 +210,7 @@ std::string frmPellamar::SourceText() { return Narrow(WindowText(txtSource)); }
 
 void frmPellamar::SetLabel3Caption(const std::string& caption) {
   SetWindowTextW(Label3, Widen(caption).c_str());
+  AnnounceChange(Label3);
 }
 
 void frmPellamar::RepaintNow() {
@@ -303,7 +351,9 @@ void frmPellamar::CreateControls() {
                         kIdBtnStart);
   Label1 = AddControl(ui::kLabel1, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel1);
   Label3 = AddControl(ui::kLabel3, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel3);
-  Label2 = AddControl(ui::kLabel2, WC_STATICW, SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0, kIdLabel2);
+  Label2 = AddControl(ui::kLabel2, WC_STATICW, WS_TABSTOP | SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0,
+                      kIdLabel2);
+  SetWindowSubclass(Label2, &LinkProc, 0, 0);
   Image1 = AddControl(ui::kImage1, WC_STATICW, SS_OWNERDRAW, 0, kIdImage1);
 }
 
@@ -321,6 +371,18 @@ void frmPellamar::OrderForTabbing() {
     SetWindowPos(Control(layout->name), HWND_BOTTOM, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
+}
+
+// The window is a dialog named by its caption; "..." is named after the
+// dialog it opens; the credit label is a link that its default action
+// clicks; the picture only decorates; the count is read out as it changes.
+void frmPellamar::PresentToScreenReaders() {
+  PresentAccessible(hwnd_, {.role = ROLE_SYSTEM_DIALOG});
+  PresentAccessible(btnSource, {.name = Widen(ui::kPickCardTitle)});
+  PresentAccessible(
+      Label2, {.role = ROLE_SYSTEM_LINK, .default_action = L"Jump", .action_command = STN_CLICKED});
+  PresentAccessible(Image1, {.role = ROLE_SYSTEM_GRAPHIC, .added_state = STATE_SYSTEM_INVISIBLE});
+  MakeLiveRegion(Label3);
 }
 
 void frmPellamar::AddToolTip() {

@@ -87,6 +87,7 @@ class frmPellamar : public WindowOperations {
                   DWORD ex_style, int id);
   void OrderForTabbing();
   void AddToolTip();
+  void PresentToScreenReaders();
   // Fonts, pictures, control rectangles and the frame for `dpi`.
   void ApplyDpi(UINT dpi);
   void ApplyFonts(UINT dpi);
