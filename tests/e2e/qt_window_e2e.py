@@ -117,9 +117,9 @@ def main(pellamar, cards_dir):
             lambda event: announced.append(event.source.name),
             "object:property-change:accessible-name")
 
-        # Focus starts on "Convert"; Tab goes to the credit link, "..." and the field.
+        # Focus starts on "Convert"; Tab goes to "..." and then the field.
         xdotool("windowfocus", "--sync", window)
-        xdotool("key", "--clearmodifiers", "Tab", "Tab", "Tab")
+        xdotool("key", "--clearmodifiers", "Tab", "Tab")
         xdotool("type", "--delay", "5", folder + "/")
         xdotool("key", "--clearmodifiers", "Return")
 

@@ -132,8 +132,7 @@ class TestFrmPellamar : public QObject {
   void opensReadyWithTheFocusOnConvert();
   void controlsSitWhereTheLayoutSays_data();
   void controlsSitWhereTheLayoutSays();
-  void tabCyclesConvertLinkPickAndField();
-  void creditLinkOpensOnSpaceOrEnterAndConvertsNothing();
+  void tabCyclesConvertPickAndField();
   void screenReadersMeetAWindowALinkAndNamedControls();
   void everyCaptionFitsItsControl();
   void creditLabelIsASmallBlueLink();
@@ -270,12 +269,12 @@ void TestFrmPellamar::controlsSitWhereTheLayoutSays() {
   QWidget* control = window_->findChild<QWidget*>(name);
   QVERIFY(control);
   QCOMPARE(control->geometry(), pixels);
-  const bool takes_focus = name.startsWith("txt") || name.startsWith("btn") || name == "Label2";
+  const bool takes_focus = name.startsWith("txt") || name.startsWith("btn");
   QCOMPARE(control->focusPolicy() != Qt::NoFocus, takes_focus);
 }
 
-void TestFrmPellamar::tabCyclesConvertLinkPickAndField() {
-  const QList<QWidget*> order = {btnStart, Label2, btnSource, txtSource};
+void TestFrmPellamar::tabCyclesConvertPickAndField() {
+  const QList<QWidget*> order = {btnStart, btnSource, txtSource};
   for (int i = 1; i <= order.size(); ++i) {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), order[i % order.size()]);
@@ -284,25 +283,6 @@ void TestFrmPellamar::tabCyclesConvertLinkPickAndField() {
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
     QCOMPARE(QApplication::focusWidget(), order[i]);
   }
-}
-
-void TestFrmPellamar::creditLinkOpensOnSpaceOrEnterAndConvertsNothing() {
-  const QString folder = FolderOfCards() + "/";
-  txtSource->setText(folder);
-  QTest::keyClick(btnStart, Qt::Key_Tab);
-  QCOMPARE(QApplication::focusWidget(), Label2);
-  // Enter acts on the link, so no button shows the default-button frame.
-  QVERIFY(!btnStart->isDefault());
-  QVERIFY(!btnSource->isDefault());
-
-  QTest::keyClick(Label2, Qt::Key_Return);
-  QTest::keyClick(Label2, Qt::Key_Space);
-
-  QCOMPARE(desktop_->launches.size(), 2);
-  QVERIFY(desktop_->messages.empty());
-  QVERIFY(!QFile::exists(folder + "m1.mem"));
-  QTest::keyClick(Label2, Qt::Key_Backtab, Qt::ShiftModifier);
-  QVERIFY(btnStart->isDefault());
 }
 
 void TestFrmPellamar::screenReadersMeetAWindowALinkAndNamedControls() {
@@ -526,7 +506,7 @@ void TestFrmPellamar::enterPressesTheFocusedButtonElseConvert() {
     desktop_->CancelNextDialog();
     QTest::mouseClick(btnSource, Qt::LeftButton);
   }
-  const int tabs = focus == FocusOn::kDotsByTab ? 2 : focus == FocusOn::kFieldByTab ? 3 : 0;
+  const int tabs = focus == FocusOn::kDotsByTab ? 1 : focus == FocusOn::kFieldByTab ? 2 : 0;
   for (int i = 0; i < tabs; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   const bool on_dots = QApplication::focusWidget() == btnSource;
   QCOMPARE(on_dots, focus == FocusOn::kDotsByTab || focus == FocusOn::kDotsByClick);

@@ -208,10 +208,9 @@ TEST_F(FrmPellamarTest, StartsEmptyWithTheDescriptionAndTheFocusOnConvert) {
   EXPECT_TRUE(desktop_.messages.empty());
 }
 
-TEST_F(FrmPellamarTest, TabGoesConvertLinkDotsSourceAndBackOtherLabelsNever) {
+TEST_F(FrmPellamarTest, TabGoesConvertDotsSourceAndBackLabelsNever) {
   const HWND window = window_->hwnd();
-  const std::vector<HWND> order{Control("btnStart"), Control("Label2"), Control("btnSource"),
-                                Control("txtSource")};
+  const std::vector<HWND> order{Control("btnStart"), Control("btnSource"), Control("txtSource")};
   for (std::size_t i = 0; i < order.size(); ++i) {
     const HWND next = order[(i + 1) % order.size()];
     EXPECT_EQ(GetNextDlgTabItem(window, order[i], FALSE), next);
@@ -221,23 +220,6 @@ TEST_F(FrmPellamarTest, TabGoesConvertLinkDotsSourceAndBackOtherLabelsNever) {
     PressKey(VK_TAB);
     EXPECT_EQ(GetFocus(), order[i % order.size()]);
   }
-}
-
-TEST_F(FrmPellamarTest, CreditLinkOpensOnSpaceOrEnterWithNoButtonFramed) {
-  folder_.Write("a.mcd", testing::RealCard("m1.mcd"));
-  SetWindowTextW(Control("txtSource"), Widen(folder_.Folder()).c_str());
-  PressKey(VK_TAB);
-  ASSERT_EQ(GetFocus(), Control("Label2"));
-  for (const char* button : {"btnStart", "btnSource"}) {
-    EXPECT_EQ(GetWindowLongPtrW(Control(button), GWL_STYLE) & BS_TYPEMASK, BS_PUSHBUTTON);
-  }
-
-  PressKey(VK_RETURN);
-  PressKey(VK_SPACE);
-
-  EXPECT_EQ(desktop_.launches.size(), 2u);
-  EXPECT_TRUE(desktop_.messages.empty());
-  EXPECT_FALSE(folder_.Exists("a.mem"));
 }
 
 // The accessible object a screen reader gets for the client area of `window`.
@@ -367,7 +349,6 @@ TEST_F(FrmPellamarTest, EnterPressesTheFocusedButtonElseConvertWhereTheFrameShow
       SendMessageW(Control("btnSource"), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
     } else {
       SetFocus(Control("btnStart"));
-      PressKey(VK_TAB);  // past the credit link
       PressKey(VK_TAB);
     }
     Pump();

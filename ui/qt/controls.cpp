@@ -1,11 +1,9 @@
 #include "ui/qt/controls.h"
 
 #include <QAccessibleWidget>
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
-#include <QStyleOptionFocusRect>
 #include <QStylePainter>
 
 namespace pellamar::ui {
@@ -104,9 +102,7 @@ void PictureButton::paintEvent(QPaintEvent* /*event*/) {
                        QPalette::ButtonText);
 }
 
-ClickableLabel::ClickableLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
-  setFocusPolicy(Qt::TabFocus);
-}
+ClickableLabel::ClickableLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {}
 
 void ClickableLabel::mousePressEvent(QMouseEvent* event) {
   pressed_ = event->button() == Qt::LeftButton;
@@ -119,25 +115,6 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
   pressed_ = false;
   QLabel::mouseReleaseEvent(event);
   if (click) emit clicked();
-}
-
-void ClickableLabel::keyPressEvent(QKeyEvent* event) {
-  const int key = event->key();
-  if (key != Qt::Key_Space && key != Qt::Key_Return && key != Qt::Key_Enter) {
-    QLabel::keyPressEvent(event);
-    return;
-  }
-  if (!event->isAutoRepeat()) emit clicked();
-}
-
-// The caption, and the focus frame around it while the label has the focus.
-void ClickableLabel::paintEvent(QPaintEvent* event) {
-  QLabel::paintEvent(event);
-  if (!hasFocus()) return;
-  QStylePainter painter(this);
-  QStyleOptionFocusRect option;
-  option.initFrom(this);
-  painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
 }
 
 ProgressLabel::ProgressLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {

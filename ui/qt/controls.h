@@ -37,9 +37,8 @@ class PictureButton : public QPushButton {
 };
 
 // A label that works as a link: it emits clicked() when the left mouse
-// button is pressed and released over it, and, once Tab has given it the
-// focus (a click does not), on Space or Enter. Screen readers meet it as a
-// link whose press action clicks it.
+// button is pressed and released over it. Like every label it takes no
+// focus; screen readers meet it as a link whose press action clicks it.
 class ClickableLabel : public QLabel {
   Q_OBJECT
 
@@ -52,8 +51,6 @@ class ClickableLabel : public QLabel {
  protected:
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
-  void keyPressEvent(QKeyEvent* event) override;
-  void paintEvent(QPaintEvent* event) override;
 
  private:
   bool pressed_ = false;

@@ -175,8 +175,7 @@ void frmPellamar::CreateControls() {
 
 void frmPellamar::SetUpKeyboard() {
   // Tab visits the controls in the order of the control table's tab
-  // indexes: "Convert", the credit link, "...", the source field; the other
-  // labels take no focus.
+  // indexes: "Convert", "...", the source field; labels take no focus.
   const auto order = InTabOrder();
   for (std::size_t i = 1; i < order.size(); ++i) {
     setTabOrder(findChild<QWidget*>(ToQString(order[i - 1]->name)),
@@ -190,17 +189,6 @@ void frmPellamar::SetUpKeyboard() {
   }
   btnStart->setDefault(true);
   btnStart->setFocus();
-  Label2->installEventFilter(this);
-}
-
-// Enter on the credit link opens the home page, so while it has the focus
-// no button shows the default-button frame; "Convert" takes it back after.
-bool frmPellamar::eventFilter(QObject* watched, QEvent* event) {
-  const QEvent::Type type = event->type();
-  if (watched == Label2 && (type == QEvent::FocusIn || type == QEvent::FocusOut)) {
-    btnStart->setDefault(type == QEvent::FocusOut);
-  }
-  return QDialog::eventFilter(watched, event);
 }
 
 // A card or folder dragged from the file manager goes into the source field

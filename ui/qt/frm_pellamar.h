@@ -60,7 +60,6 @@ class frmPellamar : public QDialog, public WindowOperations {
  protected:
   // The keys of a dialog window, but for Esc, which does not close this one.
   void keyPressEvent(QKeyEvent* event) override;
-  bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 

@@ -66,44 +66,6 @@ void DropQueuedInput() {
   }
 }
 
-// The credit link's keys: once Tab has given it the focus, Space and Enter
-// click it, and a focus frame shows around it.
-LRESULT CALLBACK LinkProc(HWND link, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR /*id*/,
-                          DWORD_PTR /*data*/) {
-  const auto clicks = [](WPARAM key) { return key == VK_RETURN || key == VK_SPACE; };
-  switch (message) {
-    case WM_GETDLGCODE: {
-      const auto* key = reinterpret_cast<const MSG*>(lparam);
-      const bool wanted = key != nullptr && key->message == WM_KEYDOWN && clicks(key->wParam);
-      return DefSubclassProc(link, message, wparam, lparam) | (wanted ? DLGC_WANTMESSAGE : 0);
-    }
-    case WM_KEYDOWN:
-      if (!clicks(wparam)) break;
-      if ((lparam & (1 << 30)) == 0) {  // not a key held down
-        SendMessageW(GetParent(link), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(link), STN_CLICKED),
-                     reinterpret_cast<LPARAM>(link));
-      }
-      return 0;
-    case WM_SETFOCUS:
-    case WM_KILLFOCUS:
-      InvalidateRect(link, nullptr, TRUE);
-      break;
-    case WM_PAINT: {
-      const LRESULT painted = DefSubclassProc(link, message, wparam, lparam);
-      if (GetFocus() != link) return painted;
-      RECT frame;
-      GetClientRect(link, &frame);
-      const HDC dc = GetDC(link);
-      DrawFocusRect(dc, &frame);
-      ReleaseDC(link, dc);
-      return painted;
-    }
-    default:
-      break;
-  }
-  return DefSubclassProc(link, message, wparam, lparam);
-}
-
 HFONT NewFont(const wchar_t* face, int height, int weight, bool underline, BYTE charset) {
   return CreateFontW(height, 0, 0, 0, weight, FALSE, underline ? TRUE : FALSE, FALSE, charset,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -156,8 +118,7 @@ bool frmPellamar::TranslateDialogKeys(MSG* message) {
 void frmPellamar::ShowDefaultButton() {
   const HWND focus = GetFocus();
   if (focus != nullptr && !IsChild(hwnd_, focus)) return;
-  // Enter on the credit link opens the home page: no button shows the frame.
-  const HWND acts = focus == btnSource ? btnSource : focus == Label2 ? nullptr : btnStart;
+  const HWND acts = focus == btnSource ? btnSource : btnStart;
   for (HWND button : {btnSource, btnStart}) {
     const auto style = static_cast<DWORD>(GetWindowLongPtrW(button, GWL_STYLE)) & BS_TYPEMASK;
     const DWORD wanted = button == acts ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
@@ -351,9 +312,7 @@ void frmPellamar::CreateControls() {
                         kIdBtnStart);
   Label1 = AddControl(ui::kLabel1, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel1);
   Label3 = AddControl(ui::kLabel3, WC_STATICW, SS_LEFT | SS_NOPREFIX, 0, kIdLabel3);
-  Label2 = AddControl(ui::kLabel2, WC_STATICW, WS_TABSTOP | SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0,
-                      kIdLabel2);
-  SetWindowSubclass(Label2, &LinkProc, 0, 0);
+  Label2 = AddControl(ui::kLabel2, WC_STATICW, SS_LEFT | SS_NOPREFIX | SS_NOTIFY, 0, kIdLabel2);
   Image1 = AddControl(ui::kImage1, WC_STATICW, SS_OWNERDRAW, 0, kIdImage1);
 }
 
