@@ -4,9 +4,10 @@
 //
 // It fills FOLDER/pellamar-bench-<pid>/ with N cards, then alternates, R
 // times, a "Convert" run through the core (with a window that does nothing),
-// a plain copy that reads each card whole and writes it whole to a new file,
-// and the same copy written beside and renamed into place, the least that a
-// converter that never leaves a torn file can do. Outputs are removed before
+// a plain copy that reads each card whole and writes the same bytes as the
+// run (the 64-byte header, then the card) to a new file, and the same copy
+// written beside and renamed into place, the least that a converter that
+// never leaves a torn file can do. Outputs are removed before
 // every timed pass, so each pass creates its files afresh. It prints the
 // median of each and their ratios.
 //
@@ -15,6 +16,7 @@
 // per card) and 100,000 of one byte (time and peak memory). It exits 1 when
 // a goal is missed.
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,6 +27,7 @@
 
 #include "bench/bench_support.h"
 #include "core/batch_run.h"
+#include "core/card_conversion.h"
 #include "core/file_system.h"
 
 namespace {
@@ -32,11 +35,13 @@ namespace {
 namespace fs = std::filesystem;
 using namespace pellamar::bench;
 
-// Reads each card whole and writes it whole to a new file: the least any
-// converter has to do. With `beside`, each copy is written to a hidden file
-// and renamed into place: the least a converter that never leaves a torn
-// file has to do.
+// Reads each card whole and writes the header and the card to a new file in
+// one call: the least any converter has to do. The header counts: 64 bytes
+// more than a 4 KiB card take a second page. With `beside`, each copy is
+// written to a hidden file and renamed into place: the least a converter
+// that never leaves a torn file has to do.
 bool Copy(const fs::path& folder, bool beside) {
+  pellamar::TargetHeader header = pellamar::BuildTargetHeader();
   std::vector<char> buffer;
   for (const auto& entry : fs::directory_iterator(folder)) {
     if (entry.path().extension() != ".mcd") continue;
@@ -48,7 +53,8 @@ bool Copy(const fs::path& folder, bool beside) {
     const fs::path temp = folder / ("." + entry.path().filename().string() + ".tmp");
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (beside ? O_EXCL : O_TRUNC);
     const int out = open((beside ? temp : copy).c_str(), flags, 0644);
-    const bool wrote_all = write(out, buffer.data(), buffer.size()) == ssize_t(buffer.size());
+    const iovec pieces[] = {{header.data(), header.size()}, {buffer.data(), buffer.size()}};
+    const bool wrote_all = writev(out, pieces, 2) == ssize_t(header.size() + buffer.size());
     if (close(out) != 0 || !read_all || !wrote_all) return false;
     if (beside && rename(temp.c_str(), copy.c_str()) != 0) return false;
   }
