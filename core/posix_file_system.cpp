@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -290,12 +291,21 @@ struct Folder {
 
 class PosixPendingFile final : public PendingFile {
  public:
+  // Readies the new file, reopened, for a target found standing at commit.
+  // `refused` is why the rename that replaces nothing failed.
+  using TakeOver = std::function<Status(PosixPendingFile& pending, int refused)>;
+
   PosixPendingFile(std::shared_ptr<const Folder> folder, std::string temp_name, int fd,
                    std::string target_name)
       : folder_(std::move(folder)),
         temp_name_(std::move(temp_name)),
         fd_(fd),
         target_name_(std::move(target_name)) {}
+
+  // Made for a target that was taken to be new: Commit puts it in place only
+  // where nothing stands, and where something does, hands it to `take_over`
+  // before replacing that.
+  void ExpectNoTarget(TakeOver take_over) { take_over_ = std::move(take_over); }
 
   ~PosixPendingFile() override {
     if (committed_) return;
@@ -312,16 +322,31 @@ class PosixPendingFile final : public PendingFile {
   Status Commit() override {
     if (!fd_.Close()) return ErrnoStatus("cannot write", Target(), errno);
     const int folder = folder_->fd.get();
-    if (renameat(folder, temp_name_.c_str(), folder, target_name_.c_str()) != 0) {
+    const char* temp = temp_name_.c_str();
+    const char* target = target_name_.c_str();
+    if (take_over_) {
+      if (renameat2(folder, temp, folder, target, RENAME_NOREPLACE) == 0) return Committed();
+      // EINVAL: a file system that cannot rename on that condition.
+      if (errno != EEXIST && errno != EINVAL) return ErrnoStatus("cannot replace", Target(), errno);
+      const Status taken = take_over_(*this, errno);
+      if (!taken.ok()) return taken;
+    }
+    if (renameat(folder, temp, folder, target) != 0) {
       return ErrnoStatus("cannot replace", Target(), errno);
     }
-    committed_ = true;
-    DisarmSignalCleanup();
-    return Status::Ok();
+    return Committed();
   }
 
+  // The new file open for its permissions: the one being written, or once
+  // written and closed, a descriptor of it opened again for reading.
   int fd() const { return fd_.get(); }
+  Status Reopen() {
+    fd_.Reset(openat(folder_->fd.get(), temp_name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    return fd_.valid() ? Status::Ok()
+                       : ErrnoStatus("cannot reopen the new file for", Target(), errno);
+  }
   const Folder& folder() const { return *folder_; }
+  const std::string& target_name() const { return target_name_; }
   std::string Target() const { return folder_->path + target_name_; }
 
  private:
@@ -329,7 +354,15 @@ class PosixPendingFile final : public PendingFile {
   std::string temp_name_;
   FileDescriptor fd_;
   std::string target_name_;
+  TakeOver take_over_;
   bool committed_ = false;
+
+  Status Committed() {
+    fd_.Close();
+    committed_ = true;
+    DisarmSignalCleanup();
+    return Status::Ok();
+  }
 };
 
 // Copies the access ACL of the file at `from` onto the open file `to`, and
@@ -402,10 +435,16 @@ class PosixFileSystem final : public FileSystem {
     return std::make_unique<PosixCardFile>(fd, st);
   }
 
+  // A target is looked at before its new file is made, except where the
+  // last target turned out new: then this one is taken to be new too, and
+  // only a target found standing at commit is looked at. The first run in
+  // a folder so spares a look-up per card.
   std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
                                             Status* status) override {
+    if (expect_new_) return BeginNew(path, card, status);
     std::optional<Replacement> replacement = LookBeforeReplace(path, card, status);
     if (!replacement) return nullptr;
+    expect_new_ = !replacement->exists && new_only_works_;
     const bool replacing = replacement->exists && S_ISREG(replacement->old.st_mode);
     const struct stat& old = replacement->old;
     const PosixCardFile& opened = *replacement->card;
@@ -414,8 +453,9 @@ class PosixFileSystem final : public FileSystem {
     std::unique_ptr<PosixPendingFile> pending =
         CreateTemporary(std::move(replacement->folder), replacement->name, mode, status);
     if (!pending) return nullptr;
-    *status = replacing ? KeepOwnerAndPermissions(*pending, path, old)
-                        : GiveCardPermissions(*pending, opened, mode);
+    *status = replacing
+                  ? KeepOwnerAndPermissions(*pending, path, old, pending->folder().new_file_group)
+                  : GiveCardPermissions(*pending, opened, mode);
     if (!status->ok()) return nullptr;
     return pending;
   }
@@ -466,6 +506,54 @@ class PosixFileSystem final : public FileSystem {
     folder->default_acl = getxattr(path.empty() ? "." : path.c_str(), kDefaultAcl, nullptr, 0) > 0;
     folder_ = std::move(folder);
     return folder_;
+  }
+
+  // Starts a new file for a target taken to be new: the card's permissions,
+  // and whatever stands at `path` at commit handed to TakeOver.
+  std::unique_ptr<PendingFile> BeginNew(const std::string& path, const CardFile& card,
+                                        Status* status) {
+    const auto* opened = dynamic_cast<const PosixCardFile*>(&card.Opened());
+    if (opened == nullptr) {
+      *status = Status::Error(Status::Kind::kIoError, "the card was not opened here");
+      return nullptr;
+    }
+    const std::size_t slash = path.rfind('/');
+    std::shared_ptr<const Folder> folder =
+        FolderOf(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), status);
+    if (!folder) return nullptr;
+    const mode_t mode = NewFileMode(*opened);
+    std::unique_ptr<PosixPendingFile> pending =
+        CreateTemporary(std::move(folder),
+                        slash == std::string::npos ? path : path.substr(slash + 1), mode, status);
+    if (!pending) return nullptr;
+    *status = GiveCardPermissions(*pending, *opened, mode);
+    if (!status->ok()) return nullptr;
+    pending->ExpectNoTarget(
+        [this, path, card_info = opened->info()](PosixPendingFile& taken, int refused) {
+          return TakeOver(taken, refused, path, card_info);
+        });
+    return pending;
+  }
+
+  // For a new file whose target turned out to stand after all: refuses as
+  // BeginReplace would have, and gives the new file what a replaced target
+  // keeps.
+  Status TakeOver(PosixPendingFile& pending, int refused, const std::string& path,
+                  const struct stat& card_info) {
+    expect_new_ = false;
+    if (refused == EINVAL) new_only_works_ = false;
+    const Folder& folder = pending.folder();
+    struct stat old;
+    if (fstatat(folder.fd.get(), pending.target_name().c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
+      return errno == ENOENT ? Status::Ok() : ErrnoStatus("cannot look at", path, errno);
+    }
+    Status status = CheckReplaceable(folder, pending.target_name(), old, card_info);
+    if (!status.ok() || !S_ISREG(old.st_mode)) return status;
+    status = pending.Reopen();
+    if (!status.ok()) return status;
+    struct stat now;
+    if (fstat(pending.fd(), &now) != 0) return ErrnoStatus("cannot look at", path, errno);
+    return KeepOwnerAndPermissions(pending, path, old, now.st_gid);
   }
 
   // What a replace of `path` starts from.
@@ -584,15 +672,15 @@ class PosixFileSystem final : public FileSystem {
     return nullptr;
   }
 
-  // Gives the new file the owner, group, permissions and ACL of the file
-  // `old` at `path` that it replaces.
+  // Gives the new file, of group `group_now`, the owner, group, permissions
+  // and ACL of the file `old` at `path` that it replaces.
   static Status KeepOwnerAndPermissions(const PosixPendingFile& pending, const std::string& path,
-                                        const struct stat& old) {
+                                        const struct stat& old, gid_t group_now) {
     const auto fail = [&] {
       return ErrnoStatus(Status::Kind::kOwnerNotKept, "cannot keep the owner of", path, errno);
     };
     const bool owner_differs = old.st_uid != geteuid();
-    if ((owner_differs || old.st_gid != pending.folder().new_file_group) &&
+    if ((owner_differs || old.st_gid != group_now) &&
         fchown(pending.fd(), owner_differs ? old.st_uid : static_cast<uid_t>(-1), old.st_gid) !=
             0) {
       return fail();
@@ -627,6 +715,8 @@ class PosixFileSystem final : public FileSystem {
   }
 
   std::shared_ptr<const Folder> folder_;
+  bool expect_new_ = false;     // the last target was new
+  bool new_only_works_ = true;  // renames here can refuse to replace
 };
 
 }  // namespace

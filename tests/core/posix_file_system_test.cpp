@@ -111,6 +111,48 @@ TEST_F(PosixFileSystemTest, LeavesAReadOnlyTargetAloneEvenForRoot) {
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
 }
 
+// A target that follows a new one is taken to be new, and what stands there
+// is only found at commit; it is refused, kept or replaced all the same.
+TEST_F(PosixFileSystemTest, ATargetFoundOnlyAtCommitIsTreatedAsOneLookedAtFirst) {
+  namespace fs = std::filesystem;
+  const Bytes old_bytes = PatternBytes(40, 3);
+  const auto standing = [&](const std::string& name, fs::perms perms) {
+    folder_.Write(name, old_bytes);
+    fs::permissions(folder_.path() / name, perms);
+  };
+  standing("read-only.mem", fs::perms::owner_read);
+  standing("private.mem", fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_directory(folder_.path() / "folder.mem");
+  folder_.Write("elsewhere.bin", old_bytes);
+  fs::create_symlink(folder_.path() / "elsewhere.bin", folder_.path() / "link.mem");
+
+  int fresh = 0;
+  const auto after_a_new_target = [&](const std::string& target) {
+    EXPECT_TRUE(Replace(*fs_, "new" + std::to_string(fresh++) + ".mem", {1}).ok());
+    return Replace(*fs_, target, PatternBytes(80));
+  };
+  EXPECT_EQ(after_a_new_target("read-only.mem").kind(), Status::Kind::kReadOnly);
+  EXPECT_EQ(folder_.Read("read-only.mem"), old_bytes);
+  EXPECT_EQ(after_a_new_target("folder.mem").kind(), Status::Kind::kIsFolder);
+  ASSERT_TRUE(after_a_new_target("private.mem").ok());
+  EXPECT_EQ(ModeOf("private.mem"), 0600u);
+  EXPECT_EQ(folder_.Read("private.mem"), ExpectedTarget(PatternBytes(80)));
+  ASSERT_TRUE(after_a_new_target("link.mem").ok());
+  EXPECT_FALSE(fs::is_symlink(folder_.path() / "link.mem"));
+  EXPECT_EQ(folder_.Read("elsewhere.bin"), old_bytes);
+  if (geteuid() == 0) {  // a card of another group: the replaced target keeps its own
+    cards_.Write("grouped.mcd", PatternBytes(8));
+    ASSERT_EQ(chown((cards_ / "grouped.mcd").c_str(), 0, 100), 0);
+    chmod((cards_ / "grouped.mcd").c_str(), 0640);
+    EXPECT_TRUE(Replace(*fs_, "new.mem", {1}).ok());
+    ASSERT_TRUE(Convert(*fs_, cards_ / "grouped.mcd", "private.mem").ok());
+    struct stat st;
+    ASSERT_EQ(stat((folder_ / "private.mem").c_str(), &st), 0);
+    EXPECT_EQ(st.st_gid, 0u);
+  }
+  for (const std::string& name : folder_.Names()) EXPECT_FALSE(name.starts_with(".")) << name;
+}
+
 TEST_F(PosixFileSystemTest, ReplacesALinkInsteadOfWritingThroughIt) {
   const Bytes elsewhere = PatternBytes(50, 5);
   folder_.Write("elsewhere.bin", elsewhere);
@@ -232,54 +274,70 @@ class OwnersAndGroups : public ::testing::TestWithParam<OwnerCase> {};
 TEST_P(OwnersAndGroups, NoTargetIsReadableByMoreThanItsCardAndNoneChangesHands) {
   if (geteuid() != 0) GTEST_SKIP() << "other users and groups need root";
   const OwnerCase& c = GetParam();
-  TempFolder folder;
-  TempFolder reports;  // where the runner may write whatever the folder allows
-  chmod(reports.path().c_str(), 0777);
-  folder.Write("a.mcd", PatternBytes(100, 1));
-  ASSERT_EQ(chown((folder / "a.mcd").c_str(), c.card_owner, c.card_group), 0);
-  chmod((folder / "a.mcd").c_str(), c.card_mode);
-  if (c.old_target) {
-    folder.Write("a.mem", {9});
-    ASSERT_EQ(chown((folder / "a.mem").c_str(), c.card_owner, c.card_group), 0);
-    chmod((folder / "a.mem").c_str(), c.old_mode);
-  }
-  chmod(folder.path().c_str(), c.folder_mode);
-  const pid_t child = fork();
-  if (child == 0) {
-    // The run, as the runner: its reasons go back through a file.
-    if (setgroups(c.runner_groups.size(), c.runner_groups.data()) != 0 ||
-        setresgid(c.runner_group, c.runner_group, c.runner_group) != 0 ||
-        setresuid(c.runner, c.runner, c.runner) != 0) {
-      _exit(2);
+  for (const bool warm : {false, true}) {
+    SCOPED_TRACE(warm ? "after a new target" : "first target");
+    TempFolder folder;
+    TempFolder reports;  // where the runner may write whatever the folder allows
+    chmod(reports.path().c_str(), 0777);
+    folder.Write("a.mcd", PatternBytes(100, 1));
+    ASSERT_EQ(chown((folder / "a.mcd").c_str(), c.card_owner, c.card_group), 0);
+    chmod((folder / "a.mcd").c_str(), c.card_mode);
+    if (c.old_target) {
+      folder.Write("a.mem", {9});
+      ASSERT_EQ(chown((folder / "a.mem").c_str(), c.card_owner, c.card_group), 0);
+      chmod((folder / "a.mem").c_str(), c.old_mode);
     }
-    const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
-    std::string foretold;  // what a dry run says a run would refuse
-    DryRun(*fs, folder.Folder(), [&](const CardVerdict& verdict) {
-      if (verdict.kind == CardVerdict::Kind::kSkip) foretold = verdict.words;
-    });
-    testing::RecordingWindow window(folder.Folder());
-    const BatchReport report = btnStart_Click(window, *fs);
-    std::ofstream(reports.path() / "report.txt")
-        << (report.first_failures.empty() ? "" : report.first_failures[0].reason) << '\n'
-        << foretold << '\n';
-    _exit(0);
+    chmod(folder.path().c_str(), c.folder_mode);
+    const pid_t child = fork();
+    if (child == 0) {
+      // The run, as the runner: its reasons go back through a file.
+      if (setgroups(c.runner_groups.size(), c.runner_groups.data()) != 0 ||
+          setresgid(c.runner_group, c.runner_group, c.runner_group) != 0 ||
+          setresuid(c.runner, c.runner, c.runner) != 0) {
+        _exit(2);
+      }
+      const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
+      // After a new target the next one is taken to be new, and what stands
+      // there is only found at commit: both ways must end alike.
+      if (warm) {
+        reports.Write("warm.mcd", {1});
+        Status warmed;
+        const std::unique_ptr<CardFile> card = ReadCard(*fs, reports / "warm.mcd", &warmed);
+        std::vector<std::uint8_t> buffer(kCopyPieceSize);
+        if (!card ||
+            !WriteCard(*fs, reports / "warm.mem", ConvertCard(BuildTargetHeader(), *card), buffer)
+                 .ok()) {
+          _exit(3);
+        }
+      }
+      std::string foretold;  // what a dry run says a run would refuse
+      DryRun(*fs, folder.Folder(), [&](const CardVerdict& verdict) {
+        if (verdict.kind == CardVerdict::Kind::kSkip) foretold = verdict.words;
+      });
+      testing::RecordingWindow window(folder.Folder());
+      const BatchReport report = btnStart_Click(window, *fs);
+      std::ofstream(reports.path() / "report.txt")
+          << (report.first_failures.empty() ? "" : report.first_failures[0].reason) << '\n'
+          << foretold << '\n';
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::string reason;
+    std::string foretold;
+    std::ifstream report(reports.path() / "report.txt");
+    std::getline(report, reason);
+    std::getline(report, foretold);
+    EXPECT_EQ(reason, c.reason ? c.reason : "");
+    EXPECT_EQ(foretold, reason);
+    struct stat st;
+    ASSERT_EQ(stat((folder / "a.mem").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, c.owner);
+    EXPECT_EQ(st.st_gid, c.group);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    EXPECT_EQ(folder.Read("a.mem") == Bytes{9}, c.reason != nullptr);
   }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  std::string reason;
-  std::string foretold;
-  std::ifstream report(reports.path() / "report.txt");
-  std::getline(report, reason);
-  std::getline(report, foretold);
-  EXPECT_EQ(reason, c.reason ? c.reason : "");
-  EXPECT_EQ(foretold, reason);
-  struct stat st;
-  ASSERT_EQ(stat((folder / "a.mem").c_str(), &st), 0);
-  EXPECT_EQ(st.st_uid, c.owner);
-  EXPECT_EQ(st.st_gid, c.group);
-  EXPECT_EQ(st.st_mode & 07777, c.mode);
-  EXPECT_EQ(folder.Read("a.mem") == Bytes{9}, c.reason != nullptr);
 }
 
 // clang-format off: one case a line, in the order of the fields.
