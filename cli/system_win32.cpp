@@ -72,8 +72,12 @@ class StandardHandleBuffer final : public std::streambuf {
     std::wstring_view text = wide;
     while (!text.empty()) {
       DWORD put = 0;
-      const DWORD want = static_cast<DWORD>(std::min(text.size(), kConsolePiece));
-      if (!WriteConsoleW(handle_, text.data(), want, &put, nullptr) || put == 0) return false;
+      std::size_t want = std::min(text.size(), kConsolePiece);
+      if (want < text.size() && IS_HIGH_SURROGATE(text[want - 1])) --want;  // a pair stays whole
+      if (!WriteConsoleW(handle_, text.data(), static_cast<DWORD>(want), &put, nullptr) ||
+          put == 0) {
+        return false;
+      }
       text.remove_prefix(put);
     }
     return true;

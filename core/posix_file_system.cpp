@@ -291,7 +291,7 @@ struct Folder {
 
 class PosixPendingFile final : public PendingFile {
  public:
-  // Readies the new file, reopened, for a target found standing at commit.
+  // Readies the new file, still open, for a target found standing at commit.
   // `refused` is why the rename that replaces nothing failed.
   using TakeOver = std::function<Status(PosixPendingFile& pending, int refused)>;
 
@@ -320,7 +320,15 @@ class PosixPendingFile final : public PendingFile {
   }
 
   Status Commit() override {
-    if (!fd_.Close()) return ErrnoStatus("cannot write", Target(), errno);
+    // A target found standing is given its permissions through the new file
+    // still open: by its name, another user could swap it.
+    const int kept = take_over_ ? dup(fd_.get()) : -1;
+    if (take_over_ && kept < 0) return ErrnoStatus("cannot write", Target(), errno);
+    if (!fd_.Close()) {
+      if (kept >= 0) close(kept);
+      return ErrnoStatus("cannot write", Target(), errno);
+    }
+    fd_.Reset(kept);
     const int folder = folder_->fd.get();
     const char* temp = temp_name_.c_str();
     const char* target = target_name_.c_str();
@@ -337,14 +345,8 @@ class PosixPendingFile final : public PendingFile {
     return Committed();
   }
 
-  // The new file open for its permissions: the one being written, or once
-  // written and closed, a descriptor of it opened again for reading.
+  // The new file, open for its permissions.
   int fd() const { return fd_.get(); }
-  Status Reopen() {
-    fd_.Reset(openat(folder_->fd.get(), temp_name_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    return fd_.valid() ? Status::Ok()
-                       : ErrnoStatus("cannot reopen the new file for", Target(), errno);
-  }
   const Folder& folder() const { return *folder_; }
   const std::string& target_name() const { return target_name_; }
   std::string Target() const { return folder_->path + target_name_; }
@@ -441,10 +443,13 @@ class PosixFileSystem final : public FileSystem {
   // a folder so spares a look-up per card.
   std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
                                             Status* status) override {
-    if (expect_new_) return BeginNew(path, card, status);
+    if (expect_new_) {
+      if (std::unique_ptr<PendingFile> pending = BeginNew(path, card, status)) return pending;
+      // Looked at, a target that must not be replaced says why itself.
+      expect_new_ = false;
+    }
     std::optional<Replacement> replacement = LookBeforeReplace(path, card, status);
     if (!replacement) return nullptr;
-    expect_new_ = !replacement->exists && new_only_works_;
     const bool replacing = replacement->exists && S_ISREG(replacement->old.st_mode);
     const struct stat& old = replacement->old;
     const PosixCardFile& opened = *replacement->card;
@@ -457,6 +462,7 @@ class PosixFileSystem final : public FileSystem {
                   ? KeepOwnerAndPermissions(*pending, path, old, pending->folder().new_file_group)
                   : GiveCardPermissions(*pending, opened, mode);
     if (!status->ok()) return nullptr;
+    expect_new_ = !replacement->exists && new_only_works_;
     return pending;
   }
 
@@ -547,10 +553,8 @@ class PosixFileSystem final : public FileSystem {
     if (fstatat(folder.fd.get(), pending.target_name().c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
       return errno == ENOENT ? Status::Ok() : ErrnoStatus("cannot look at", path, errno);
     }
-    Status status = CheckReplaceable(folder, pending.target_name(), old, card_info);
+    const Status status = CheckReplaceable(folder, pending.target_name(), old, card_info);
     if (!status.ok() || !S_ISREG(old.st_mode)) return status;
-    status = pending.Reopen();
-    if (!status.ok()) return status;
     struct stat now;
     if (fstat(pending.fd(), &now) != 0) return ErrnoStatus("cannot look at", path, errno);
     return KeepOwnerAndPermissions(pending, path, old, now.st_gid);

@@ -37,7 +37,8 @@ std::wstring ExtendedPath(std::string_view path) {
   }
   if (n == 0 || n >= full.size()) return wide;
   full.resize(n);
-  if (full.starts_with(LR"(\\.\)")) return full;  // a device
+  // Already the long form ("//?/C:/..." comes back so), or a device.
+  if (full.starts_with(LR"(\\?\)") || full.starts_with(LR"(\\.\)")) return full;
   if (full.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + full.substr(2);
   return LR"(\\?\)" + full;
 }

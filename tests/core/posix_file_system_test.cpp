@@ -153,6 +153,43 @@ TEST_F(PosixFileSystemTest, ATargetFoundOnlyAtCommitIsTreatedAsOneLookedAtFirst)
   for (const std::string& name : folder_.Names()) EXPECT_FALSE(name.starts_with(".")) << name;
 }
 
+// The same, as a user who is not root: a new file that its owner may not
+// read still takes over a target found at commit, and a folder that takes no
+// new file does not hide why a later target must not be replaced.
+TEST_F(PosixFileSystemTest, AsAUserATargetFoundAtCommitKeepsItsRulesAndReasons) {
+  if (geteuid() != 0) GTEST_SKIP() << "another user needs root";
+  cards_.Write("others.mcd", PatternBytes(30));  // readable by others, not by its owner
+  chmod((cards_ / "others.mcd").c_str(), 0044);
+  chmod(folder_.path().c_str(), 0777);
+  folder_.Write("kept.mem", {9});
+  ASSERT_EQ(chown((folder_ / "kept.mem").c_str(), 1001, 1001), 0);
+  TempFolder closed;  // the user may not write it
+  std::filesystem::create_directory(closed.path() / "folder.mem");
+  const pid_t child = fork();
+  if (child == 0) {
+    if (setresgid(1001, 1001, 1001) != 0 || setresuid(1001, 1001, 1001) != 0) _exit(99);
+    const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
+    const auto convert = [&](const std::string& target) {
+      Status status;
+      const std::unique_ptr<CardFile> card = ReadCard(*fs, cards_ / "others.mcd", &status);
+      std::vector<std::uint8_t> buffer(kCopyPieceSize);
+      if (!card) return status;
+      return WriteCard(*fs, target, ConvertCard(BuildTargetHeader(), *card), buffer);
+    };
+    int wrong = !convert(folder_ / "new.mem").ok();
+    wrong += 2 * !convert(folder_ / "kept.mem").ok();
+    wrong += 4 * convert(closed / "new.mem").ok();
+    wrong += 8 * (convert(closed / "folder.mem").kind() != Status::Kind::kIsFolder);
+    _exit(wrong);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1 new, 2 kept, 4 closed, 8 folder went wrong";
+  EXPECT_EQ(folder_.Read("kept.mem"), ExpectedTarget(PatternBytes(30)));
+  EXPECT_EQ(ModeOf("kept.mem"), 0644u);
+}
+
 TEST_F(PosixFileSystemTest, ReplacesALinkInsteadOfWritingThroughIt) {
   const Bytes elsewhere = PatternBytes(50, 5);
   folder_.Write("elsewhere.bin", elsewhere);

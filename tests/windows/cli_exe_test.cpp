@@ -125,8 +125,10 @@ TEST_F(CliExeTest, ConvertsRealCardsWithUnicodeNamesFromAFolderOrACardPath) {
   const std::string plain = Utf8(folder_.path());
   std::string slashed = plain + "/" + snowman + ".mcd";  // "/" is a separator too
   std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  std::string long_form = "//?/" + plain;  // the long form, with slashes
+  std::replace(long_form.begin(), long_form.end(), '\\', '/');
 
-  for (const std::string& path : {plain, slashed}) {
+  for (const std::string& path : {plain, slashed, long_form}) {
     const Outcome run = RunCli({path});
     EXPECT_EQ(run.status, 0u) << path;
     EXPECT_EQ(run.out, "2 Files Processed\n");
