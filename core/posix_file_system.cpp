@@ -325,8 +325,9 @@ class PosixPendingFile final : public PendingFile {
     const int kept = take_over_ ? dup(fd_.get()) : -1;
     if (take_over_ && kept < 0) return ErrnoStatus("cannot write", Target(), errno);
     if (!fd_.Close()) {
+      const int error = errno;
       if (kept >= 0) close(kept);
-      return ErrnoStatus("cannot write", Target(), errno);
+      return ErrnoStatus("cannot write", Target(), error);
     }
     fd_.Reset(kept);
     const int folder = folder_->fd.get();
