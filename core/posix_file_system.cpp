@@ -519,19 +519,12 @@ class PosixFileSystem final : public FileSystem {
   // and whatever stands at `path` at commit handed to TakeOver.
   std::unique_ptr<PendingFile> BeginNew(const std::string& path, const CardFile& card,
                                         Status* status) {
-    const auto* opened = dynamic_cast<const PosixCardFile*>(&card.Opened());
-    if (opened == nullptr) {
-      *status = Status::Error(Status::Kind::kIoError, "the card was not opened here");
-      return nullptr;
-    }
-    const std::size_t slash = path.rfind('/');
-    std::shared_ptr<const Folder> folder =
-        FolderOf(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), status);
-    if (!folder) return nullptr;
+    std::optional<Replacement> replacement = Locate(path, card, status);
+    if (!replacement) return nullptr;
+    const PosixCardFile* opened = replacement->card;
     const mode_t mode = NewFileMode(*opened);
     std::unique_ptr<PosixPendingFile> pending =
-        CreateTemporary(std::move(folder),
-                        slash == std::string::npos ? path : path.substr(slash + 1), mode, status);
+        CreateTemporary(std::move(replacement->folder), replacement->name, mode, status);
     if (!pending) return nullptr;
     *status = GiveCardPermissions(*pending, *opened, mode);
     if (!status->ok()) return nullptr;
@@ -549,13 +542,11 @@ class PosixFileSystem final : public FileSystem {
                   const struct stat& card_info) {
     expect_new_ = false;
     if (refused == EINVAL) new_only_works_ = false;
-    const Folder& folder = pending.folder();
     struct stat old;
-    if (fstatat(folder.fd.get(), pending.target_name().c_str(), &old, AT_SYMLINK_NOFOLLOW) != 0) {
-      return errno == ENOENT ? Status::Ok() : ErrnoStatus("cannot look at", path, errno);
-    }
-    const Status status = CheckReplaceable(folder, pending.target_name(), old, card_info);
-    if (!status.ok() || !S_ISREG(old.st_mode)) return status;
+    Status status;
+    const bool exists =
+        LookAt(pending.folder(), pending.target_name(), card_info, path, &old, &status);
+    if (!exists || !status.ok() || !S_ISREG(old.st_mode)) return status;
     struct stat now;
     if (fstat(pending.fd(), &now) != 0) return ErrnoStatus("cannot look at", path, errno);
     return KeepOwnerAndPermissions(pending, path, old, now.st_gid);
@@ -570,10 +561,10 @@ class PosixFileSystem final : public FileSystem {
     const PosixCardFile* card = nullptr;
   };
 
-  // Looks at what stands at `path` before a replace with bytes of `card`;
-  // nullopt, with `*status` saying why, when it must not be replaced.
-  std::optional<Replacement> LookBeforeReplace(const std::string& path, const CardFile& card,
-                                               Status* status) {
+  // Where a replace of `path` with bytes of `card` writes: the card as this
+  // file system opened it, the folder, open for the run, and the bare name.
+  // Nothing at `path` is looked at yet.
+  std::optional<Replacement> Locate(const std::string& path, const CardFile& card, Status* status) {
     Replacement replacement;
     replacement.card = dynamic_cast<const PosixCardFile*>(&card.Opened());
     if (replacement.card == nullptr) {
@@ -585,18 +576,33 @@ class PosixFileSystem final : public FileSystem {
     replacement.folder =
         FolderOf(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), status);
     if (!replacement.folder) return std::nullopt;
-    const int folder = replacement.folder->fd.get();
-    replacement.exists =
-        fstatat(folder, replacement.name.c_str(), &replacement.old, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!replacement.exists && errno != ENOENT) {
-      *status = ErrnoStatus("cannot look at", path, errno);
-      return std::nullopt;
-    }
-    *status = replacement.exists ? CheckReplaceable(*replacement.folder, replacement.name,
-                                                    replacement.old, replacement.card->info())
-                                 : Status::Ok();
+    return replacement;
+  }
+
+  // Looks at what stands at `path` before a replace with bytes of `card`;
+  // nullopt, with `*status` saying why, when it must not be replaced.
+  std::optional<Replacement> LookBeforeReplace(const std::string& path, const CardFile& card,
+                                               Status* status) {
+    std::optional<Replacement> replacement = Locate(path, card, status);
+    if (!replacement) return std::nullopt;
+    replacement->exists = LookAt(*replacement->folder, replacement->name, replacement->card->info(),
+                                 path, &replacement->old, status);
     if (!status->ok()) return std::nullopt;
     return replacement;
+  }
+
+  // Whether something stands at `name` in `folder` (`path`), put in `*old`;
+  // `*status` says why it must not be replaced by a target made from the
+  // card `card`, or that it could not be looked at.
+  static bool LookAt(const Folder& folder, const std::string& name, const struct stat& card,
+                     const std::string& path, struct stat* old, Status* status) {
+    const bool exists = fstatat(folder.fd.get(), name.c_str(), old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!exists && errno != ENOENT) {
+      *status = ErrnoStatus("cannot look at", path, errno);
+      return false;
+    }
+    *status = exists ? CheckReplaceable(folder, name, *old, card) : Status::Ok();
+    return exists;
   }
 
   // Whether KeepOwnerAndPermissions may give a new file in `folder` the
