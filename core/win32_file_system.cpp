@@ -611,14 +611,16 @@ class SystemCalls final : public ReplaceCalls {
 
   void Wait(std::uint32_t milliseconds) override { Sleep(milliseconds); }
 
-  bool ReplaceKeepsTheTarget() override {
-    static const bool wine =
-        GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
-    return !wine;
-  }
+  bool ReplaceKeepsTheTarget() override { return !RunningUnderWine(); }
 };
 
 }  // namespace
+
+bool RunningUnderWine() {
+  static const bool wine =
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
 
 ReplaceCalls& SystemReplaceCalls() {
   static SystemCalls calls;

@@ -35,6 +35,11 @@ class ReplaceCalls {
 // The calls as the system makes them.
 ReplaceCalls& SystemReplaceCalls();
 
+// Whether the program runs under Wine, whose calls differ from Windows' in
+// places: its ReplaceFile keeps nothing of the target, its save dialog asks
+// nothing before it names a new file.
+bool RunningUnderWine();
+
 // The Windows file system, its replaces made through `calls`, which must
 // outlive it.
 std::unique_ptr<FileSystem> NewFileSystemWithCalls(ReplaceCalls& calls);

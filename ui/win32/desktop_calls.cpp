@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "core/win32_replace_calls.h"
+
 namespace pellamar::win32 {
 namespace {
 
@@ -18,10 +20,7 @@ Function BindByName(const wchar_t* library, const char* name) {
 
 // Windows' save dialog asks itself before it takes the name of a file that
 // does not exist (OFN_CREATEPROMPT); Wine's returns the name without asking.
-bool DialogAsksBeforeCreating() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
-}
+bool DialogAsksBeforeCreating() { return !RunningUnderWine(); }
 
 // Asks, over `owner`, whether to create `file`, which does not exist.
 bool ConfirmCreate(HWND owner, const wchar_t* title, const wchar_t* file) {
@@ -46,11 +45,13 @@ class SystemCalls : public DesktopCalls {
   bool RunSaveDialog(OPENFILENAMEW* request) override {
     static const auto get_save_file_name =
         BindByName<decltype(&GetSaveFileNameW)>(L"comdlg32.dll", "GetSaveFileNameW");
-    static const bool dialog_asks = DialogAsksBeforeCreating();
     if (get_save_file_name == nullptr) return false;
     while (get_save_file_name(request) != FALSE) {
       const wchar_t* chosen = request->lpstrFile;
-      if (dialog_asks || (request->Flags & OFN_CREATEPROMPT) == 0 || Exists(chosen)) return true;
+      if (DialogAsksBeforeCreating() || (request->Flags & OFN_CREATEPROMPT) == 0 ||
+          Exists(chosen)) {
+        return true;
+      }
       if (ConfirmCreate(request->hwndOwner, request->lpstrTitle, chosen)) return true;
     }
     return false;
