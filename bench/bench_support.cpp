@@ -35,13 +35,17 @@ void PrintUsage(const char* program) {
                program);
 }
 
-CardFolder::CardFolder(const Options& options)
+CardFolder::CardFolder(const Options& options, int slices)
     : path_(options.dir / ("pellamar-bench-" + std::to_string(getpid()))) {
   fs::create_directories(path_);
+  for (int i = 0; i < slices; ++i) {
+    slices_.push_back(slices > 1 ? path_ / ("slice" + std::to_string(i)) : path_);
+    fs::create_directories(slices_.back());
+  }
   std::vector<char> card(options.size);
   for (int i = 0; i < options.cards; ++i) {
     for (std::size_t b = 0; b < card.size(); b += 512) card[b] = static_cast<char>(i + b);
-    const fs::path name = path_ / ("card" + std::to_string(i) + ".mcd");
+    const fs::path name = slices_[i % slices_.size()] / ("card" + std::to_string(i) + ".mcd");
     std::FILE* file = std::fopen(name.c_str(), "wb");
     if (file == nullptr || std::fwrite(card.data(), 1, card.size(), file) != card.size()) {
       std::perror(name.c_str());
@@ -56,8 +60,8 @@ CardFolder::~CardFolder() {
   fs::remove_all(path_, ignored);
 }
 
-void CardFolder::RemoveOutputs() const {
-  for (const auto& entry : fs::directory_iterator(path_)) {
+void CardFolder::RemoveOutputs(int slice) const {
+  for (const auto& entry : fs::directory_iterator(slices_[slice])) {
     if (entry.path().extension() != ".mcd") fs::remove(entry.path());
   }
 }

@@ -24,18 +24,24 @@ bool ParseOptions(int argc, char** argv, int first, Options* options);
 void PrintUsage(const char* program);
 
 // A folder of generated cards, removed with everything in it at the end.
+// With more than one slice, the cards are dealt out over that many folders
+// inside it, so that passes can take turns slice by slice.
 class CardFolder {
  public:
-  explicit CardFolder(const Options& options);
+  explicit CardFolder(const Options& options, int slices = 1);
   ~CardFolder();
   const std::filesystem::path& path() const { return path_; }
-  // The folder as the source field would name it: ending in "/".
-  std::string SourceText() const { return (path_ / "").string(); }
-  // Removes every file but the cards, so the next pass writes afresh.
-  void RemoveOutputs() const;
+  int slices() const { return static_cast<int>(slices_.size()); }
+  const std::filesystem::path& slice(int index) const { return slices_[index]; }
+  // A slice as the source field would name it: ending in "/".
+  std::string SourceText(int slice = 0) const { return (slices_[slice] / "").string(); }
+  // Removes every file of the slice but the cards, so the next pass writes
+  // afresh.
+  void RemoveOutputs(int slice = 0) const;
 
  private:
   std::filesystem::path path_;
+  std::vector<std::filesystem::path> slices_;
 };
 
 class SilentWindow : public WindowOperations {

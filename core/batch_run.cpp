@@ -27,6 +27,11 @@ std::string FolderTrouble(const BatchReport& report) {
   return "The listing of " + folder + " stopped early" + why + ".";
 }
 
+// What the report says of a card whose target another card took.
+std::string AlreadyWritten(const std::string& target, const std::string& earlier) {
+  return ShownName(target) + " was already written from " + ShownName(earlier);
+}
+
 // What the report says of a card whose target `shown_target` was not
 // written, for each kind of failure.
 std::string WriteFailure(const std::string& shown_target, const Status& status) {
@@ -78,6 +83,7 @@ class CardWalk {
         NoteFailure(entry.name, failure);
       }
       Walked(entry.name, failure);
+      listed_shapes_ |= 1u << CardShapeOf(entry.name);
     }
     report_.listing_stopped_early = entry.kind == ListEntry::Kind::kError;
     if (report_.listing_stopped_early) report_.folder_reason = entry.reason;
@@ -94,6 +100,37 @@ class CardWalk {
   // Called for every card once it is done with: `failure` as the report
   // words it, or "" for one that was counted as processed.
   virtual void Walked(const std::string& name, const std::string& failure) = 0;
+
+  // The card listed earlier whose conversion the target of `card` holds, as
+  // the run leaves it once that card took the target. Only names of other
+  // shapes give the same target (see CardShapeOf), and only shapes already
+  // listed need a look: a folder whose names all end alike costs nothing.
+  virtual std::optional<std::string> EarlierCard(const std::string& name, const CardFile& card,
+                                                 const std::string& target) {
+    return CardHeldBy(target, card, listed_shapes_ & ~(1u << CardShapeOf(name)));
+  }
+
+  // Another card, of one of `shapes`, whose conversion the file at `target`
+  // holds exactly; `card` is the one that the target is for.
+  std::optional<std::string> CardHeldBy(const std::string& target, const CardFile& card,
+                                        unsigned shapes) {
+    for (int shape = 0; shape <= kNoCardExtension; ++shape) {
+      if ((shapes & (1u << shape)) == 0) continue;
+      std::optional<std::string> other = CardNameFor(target, shape);
+      Status ignored;
+      std::unique_ptr<CardFile> held = other ? ReadCard(fs_, PathOf(*other), &ignored) : nullptr;
+      // Where names fold case, another shape may name the card itself.
+      if (!held || held->Length() == 0 || held->Opened().IsSameFileAs(card.Opened())) continue;
+      // Bytes are compared only where the lengths agree, so a large card
+      // that gives another target costs a look-up.
+      if (fs_.FileLength(PathOf(target)) != header_.size() + held->Length()) continue;
+      TargetComparison found;
+      const Status read = CompareTarget(fs_, PathOf(target), ConvertCard(header_, *held), buffer(),
+                                        second_buffer(), &found);
+      if (read.ok() && found.kind == TargetComparison::Kind::kSame) return other;
+    }
+    return std::nullopt;
+  }
 
   FileSystem& fs() { return fs_; }
   BatchReport& report() { return report_; }
@@ -116,13 +153,10 @@ class CardWalk {
     if (card->Length() == 0) return "empty card";
 
     const std::string target = TargetNameFor(name);
-    const std::string key = fs_.FoldsCase() ? FoldAsciiCase(target) : target;
-    if (auto earlier = claimed_.find(key); earlier != claimed_.end()) {
-      return ShownName(target) + " was already written from " + ShownName(earlier->second);
+    if (const std::optional<std::string> earlier = EarlierCard(name, *card, target)) {
+      return AlreadyWritten(target, *earlier);
     }
-    std::string failure = Take(name, *card, target);
-    if (failure.empty()) claimed_.emplace(key, name);
-    return failure;
+    return Take(name, *card, target);
   }
 
   static std::span<std::uint8_t> Buffer(std::unique_ptr<std::uint8_t[]>* buffer) {
@@ -142,9 +176,7 @@ class CardWalk {
   const TargetHeader header_ = BuildTargetHeader();
   std::unique_ptr<std::uint8_t[]> buffer_;  // reused from card to card
   std::unique_ptr<std::uint8_t[]> second_buffer_;
-  // Targets claimed in this walk (case-folded where the file system folds
-  // case), with the card each came from.
-  std::unordered_map<std::string, std::string> claimed_;
+  unsigned listed_shapes_ = 0;  // a bit for each shape of name listed so far
 };
 
 // One press of "Convert" past the empty-field check: converts each card,
@@ -219,15 +251,32 @@ class DryRunWalk final : public LookingWalk {
   using LookingWalk::LookingWalk;
 
  private:
-  std::string Take(const std::string& /*name*/, CardFile& card,
-                   const std::string& target) override {
+  // The run tells a target that an earlier card took by what that card left
+  // in it. This walk writes nothing, so it remembers what it foretold. (A
+  // name of the same shape is one that differs in case alone, which the run
+  // never takes for another card's.)
+  std::optional<std::string> EarlierCard(const std::string& name, const CardFile& card,
+                                         const std::string& target) override {
+    const auto taken = taken_.find(KeyOf(target));
+    if (taken != taken_.end() && CardShapeOf(taken->second) != CardShapeOf(name)) {
+      return taken->second;
+    }
+    return LookingWalk::EarlierCard(name, card, target);
+  }
+
+  std::string Take(const std::string& name, CardFile& card, const std::string& target) override {
     const std::string shown = ShownName(target);
     const Status refused = fs().CheckReplace(PathOf(target), card);
     if (!refused.ok()) return WriteFailure(shown, refused);
     std::string failure;
     const std::optional<TargetComparison> found = Compare(card, target, &failure);
     if (found) Foretell(*found, card, shown);
+    if (failure.empty()) taken_.emplace(KeyOf(target), name);
     return failure;
+  }
+
+  std::string KeyOf(const std::string& target) {
+    return fs().FoldsCase() ? FoldAsciiCase(target) : target;
   }
 
   // What the run would do with a target that compared as `found`.
@@ -251,6 +300,10 @@ class DryRunWalk final : public LookingWalk {
     Give(CardVerdict::Kind::kReplaceModified,
          shown + " holds something else and was modified after the card");
   }
+
+  // The targets that the run would write, case-folded where the file system
+  // folds case, with the card each would come from.
+  std::unordered_map<std::string, std::string> taken_;
 };
 
 // Whether each card's target is exactly its conversion.
@@ -259,8 +312,9 @@ class VerifyWalk final : public LookingWalk {
   using LookingWalk::LookingWalk;
 
  private:
-  std::string Take(const std::string& /*name*/, CardFile& card,
-                   const std::string& target) override {
+  static constexpr unsigned kEveryShape = (2u << kNoCardExtension) - 1;
+
+  std::string Take(const std::string& name, CardFile& card, const std::string& target) override {
     const std::string shown = ShownName(target);
     // What stands at the target may be no file that the run would write:
     // then the run's reason says why. Whether it could write it is no matter.
@@ -277,8 +331,21 @@ class VerifyWalk final : public LookingWalk {
     const std::optional<TargetComparison> found = Compare(card, target, &failure);
     if (!found) return failure;
     const std::string words = Mismatch(*found, shown, header().size() + card.Length());
+    if (!words.empty()) {
+      // The target of two cards holds one of them, whichever was listed first.
+      const unsigned others = kEveryShape & ~(1u << CardShapeOf(name));
+      if (const std::optional<std::string> other = CardHeldBy(target, card, others)) {
+        return AlreadyWritten(target, *other);
+      }
+    }
     Give(KindOf(found->kind), words.empty() ? shown + " is exact" : words);
     return words;
+  }
+
+  // A target is first compared with its own card's conversion, in Take.
+  std::optional<std::string> EarlierCard(const std::string& /*name*/, const CardFile& /*card*/,
+                                         const std::string& /*target*/) override {
+    return std::nullopt;
   }
 
   static CardVerdict::Kind KindOf(TargetComparison::Kind kind) {

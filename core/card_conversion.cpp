@@ -14,6 +14,12 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
                     [&](unsigned char x, unsigned char y) { return lower(x) == lower(y); });
 }
 
+bool EndsInCardExtension(std::string_view name) {
+  return name.size() >= kSourceExtension.size() &&
+         EqualsIgnoringAsciiCase(name.substr(name.size() - kSourceExtension.size()),
+                                 kSourceExtension);
+}
+
 Status EndedEarly() {
   return Status::Error(Status::Kind::kReadFailed, "the card ended early",
                        "it is shorter than its length said");
@@ -107,13 +113,41 @@ std::unique_ptr<CardFile> ReadCard(FileSystem& fs, const std::string& path, Stat
 }
 
 std::string TargetNameFor(const std::string& source_name) {
-  const std::size_t n = source_name.size();
-  if (n >= kSourceExtension.size() &&
-      EqualsIgnoringAsciiCase(std::string_view(source_name).substr(n - kSourceExtension.size()),
-                              kSourceExtension)) {
-    return source_name.substr(0, n - kTargetExtension.size()) + std::string(kTargetExtension);
+  if (EndsInCardExtension(source_name)) {
+    return source_name.substr(0, source_name.size() - kTargetExtension.size()) +
+           std::string(kTargetExtension);
   }
   return source_name + "." + std::string(kTargetExtension);
+}
+
+int CardShapeOf(std::string_view name) {
+  if (!EndsInCardExtension(name)) return kNoCardExtension;
+  int shape = 0;
+  const std::string_view letters = name.substr(name.size() - kTargetExtension.size());
+  for (std::size_t i = 0; i < letters.size(); ++i) {
+    if (letters[i] >= 'A' && letters[i] <= 'Z') shape |= 1 << i;
+  }
+  return shape;
+}
+
+std::optional<std::string> CardNameFor(std::string_view target, int shape) {
+  const std::size_t n = target.size();
+  if (n < kSourceExtension.size() ||
+      target.substr(n - kTargetExtension.size()) != kTargetExtension ||
+      target[n - kSourceExtension.size()] != '.') {
+    return std::nullopt;
+  }
+  if (shape == kNoCardExtension) {
+    std::string name(target.substr(0, n - kSourceExtension.size()));
+    if (name.empty() || EndsInCardExtension(name)) return std::nullopt;
+    return name;
+  }
+  std::string name(target.substr(0, n - kTargetExtension.size()));
+  for (std::size_t i = 0; i < kTargetExtension.size(); ++i) {
+    const char letter = kSourceExtension[i + 1];
+    name += (shape & (1 << i)) != 0 ? static_cast<char>(letter - 'a' + 'A') : letter;
+  }
+  return name;
 }
 
 TargetCard ConvertCard(const TargetHeader& header, CardFile& card) {

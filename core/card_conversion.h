@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "core/file_system.h"
 #include "core/status.h"
@@ -32,6 +33,18 @@ std::unique_ptr<CardFile> ReadCard(FileSystem& fs, const std::string& path, Stat
 // final ".mcd" (any case) becomes ".mem", keeping the stem and the dot as
 // they are; any other name gets ".mem" appended.
 std::string TargetNameFor(const std::string& source_name);
+
+// How the end of a card's name reads to TargetNameFor: which letters of a
+// final ".mcd" are capitals, a bit each from the dot on (0 to 7), or
+// kNoCardExtension. Two names that give one target differ in their shapes,
+// and a target and a shape give back the one name: the names that can
+// share a target with a card are found by trying the other shapes.
+inline constexpr int kNoCardExtension = 8;
+int CardShapeOf(std::string_view name);
+
+// The name of shape `shape` that TargetNameFor turns into `target`, or
+// nullopt when no name does.
+std::optional<std::string> CardNameFor(std::string_view target, int shape);
 
 // A target card: the header followed by the bytes of an open card, which
 // are read only as the target is written.

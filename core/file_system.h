@@ -47,6 +47,9 @@ class CardFile {
   // When the file's bytes were last changed, in nanoseconds since the start
   // of 1970 (UTC); nullopt when the file system cannot tell.
   virtual std::optional<std::int64_t> ModifiedTime() const { return std::nullopt; }
+  // Whether `other`, opened by the same file system, is this very file,
+  // under whatever name (compare the cards that Opened gives).
+  virtual bool IsSameFileAs(const CardFile& /*other*/) const { return false; }
   // The card as the file system that opened it made it. A wrapper that
   // changes how a card reads hands back the card it wraps.
   virtual const CardFile& Opened() const { return *this; }

@@ -146,6 +146,12 @@ class PosixCardFile final : public CardFile {
     }
   }
 
+  bool IsSameFileAs(const CardFile& other) const override {
+    const auto* opened = dynamic_cast<const PosixCardFile*>(&other);
+    return opened != nullptr && opened->info_.st_dev == info_.st_dev &&
+           opened->info_.st_ino == info_.st_ino;
+  }
+
   int fd() const { return fd_.get(); }
   const struct stat& info() const { return info_; }
 

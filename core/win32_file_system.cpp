@@ -375,6 +375,11 @@ class Win32CardFile final : public CardFile {
     return Status::Ok();
   }
 
+  bool IsSameFileAs(const CardFile& other) const override {
+    const auto* opened = dynamic_cast<const Win32CardFile*>(&other);
+    return opened != nullptr && opened->identity_ == identity_;
+  }
+
   const FileIdentity& identity() const { return identity_; }
 
  private:

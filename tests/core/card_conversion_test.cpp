@@ -68,7 +68,20 @@ struct NameCase {
 class TargetName : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(TargetName, FollowsTheNamingRule) {
-  EXPECT_EQ(TargetNameFor(GetParam().source), GetParam().target);
+  const std::string source = GetParam().source;
+  const std::string target = GetParam().target;
+  EXPECT_EQ(TargetNameFor(source), target);
+  // Each shape gives back the one name of that shape with this target.
+  for (int shape = 0; shape <= kNoCardExtension; ++shape) {
+    const std::optional<std::string> name = CardNameFor(target, shape);
+    if (name) {
+      EXPECT_EQ(TargetNameFor(*name), target) << *name;
+      EXPECT_EQ(CardShapeOf(*name), shape) << *name;
+    }
+    if (shape == CardShapeOf(source) && !source.empty()) {
+      EXPECT_EQ(name, source) << shape;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -68,10 +68,6 @@ class FaultFileSystem : public ForwardingFileSystem {
   void BreakReadsOf(const std::string& name, ReadFault fault) { read_faults_[name] = fault; }
   // The listing breaks after returning this many names.
   void BreakListingAfter(std::size_t names) { break_listing_after_ = names; }
-  // Names that differ only in ASCII case count as one, as on Windows.
-  void FoldCase() { folds_case_ = true; }
-
-  bool FoldsCase() const override { return folds_case_ || ForwardingFileSystem::FoldsCase(); }
   std::unique_ptr<CardListing> ListCards(const std::string& folder, Status* status) override;
   std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override;
   std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
@@ -82,7 +78,6 @@ class FaultFileSystem : public ForwardingFileSystem {
   std::set<std::string> failing_closes_;
   std::map<std::string, ReadFault> read_faults_;
   std::size_t break_listing_after_ = static_cast<std::size_t>(-1);
-  bool folds_case_ = false;
 };
 
 }  // namespace pellamar::testing
