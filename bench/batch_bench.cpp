@@ -69,10 +69,6 @@ struct Medians {
   double batch = 0, plain = 0, renamed = 0;
 };
 
-// Folders of 100 cards, for up to 10,000 cards; more cards are measured in
-// one folder, as a user with that many would have them.
-int SlicesFor(int cards) { return cards <= 10000 ? (cards + 99) / 100 : 1; }
-
 // One timed pass over one slice of `folder`; false when it failed.
 bool TimePass(int pass, const CardFolder& folder, int slice, pellamar::FileSystem& file_system,
               double* seconds) {
@@ -82,7 +78,7 @@ bool TimePass(int pass, const CardFolder& folder, int slice, pellamar::FileSyste
   bool done = true;
   if (pass == 0) {
     const pellamar::BatchReport report = pellamar::btnStart_Click(window, file_system);
-    done = report.AllConverted();
+    done = report.AllConverted() && report.processed == folder.CardsIn(slice);
     if (!done) std::fprintf(stderr, "the batch run failed: %s\n", window.message().c_str());
   } else {
     done = Copy(folder.slice(slice), pass == 2);
@@ -98,7 +94,7 @@ bool TimePass(int pass, const CardFolder& folder, int slice, pellamar::FileSyste
 // passes take turns slice by slice, each slice starting with another one,
 // and every pass meets the same swings.
 std::optional<Medians> Measure(const Options& options) {
-  const CardFolder folder(options, SlicesFor(options.cards));
+  const CardFolder folder(options);
   std::printf("%d cards of %zu bytes in %s, %d rounds\n", options.cards, options.size,
               folder.path().c_str(), options.rounds);
   std::unique_ptr<pellamar::FileSystem> file_system = pellamar::NewPlatformFileSystem();

@@ -35,17 +35,21 @@ void PrintUsage(const char* program) {
                program);
 }
 
-CardFolder::CardFolder(const Options& options, int slices)
+CardFolder::CardFolder(const Options& options)
     : path_(options.dir / ("pellamar-bench-" + std::to_string(getpid()))) {
-  fs::create_directories(path_);
+  const int per = getenv("PER") ? atoi(getenv("PER")) : 100;
+  const int slices = options.cards <= 10000 ? (options.cards + per - 1) / per : 1;
   for (int i = 0; i < slices; ++i) {
     slices_.push_back(slices > 1 ? path_ / ("slice" + std::to_string(i)) : path_);
     fs::create_directories(slices_.back());
   }
+  cards_in_.assign(slices_.size(), 0);
   std::vector<char> card(options.size);
   for (int i = 0; i < options.cards; ++i) {
     for (std::size_t b = 0; b < card.size(); b += 512) card[b] = static_cast<char>(i + b);
-    const fs::path name = slices_[i % slices_.size()] / ("card" + std::to_string(i) + ".mcd");
+    const std::size_t slice = static_cast<std::size_t>(i) % slices_.size();
+    ++cards_in_[slice];
+    const fs::path name = slices_[slice] / ("card" + std::to_string(i) + ".mcd");
     std::FILE* file = std::fopen(name.c_str(), "wb");
     if (file == nullptr || std::fwrite(card.data(), 1, card.size(), file) != card.size()) {
       std::perror(name.c_str());

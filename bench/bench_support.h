@@ -24,24 +24,27 @@ bool ParseOptions(int argc, char** argv, int first, Options* options);
 void PrintUsage(const char* program);
 
 // A folder of generated cards, removed with everything in it at the end.
-// With more than one slice, the cards are dealt out over that many folders
-// inside it, so that passes can take turns slice by slice.
+// Up to 10,000 cards are dealt out over folders of 100 inside it, its
+// slices, so that passes can take turns slice by slice; more make one
+// folder, as a user with that many would have them.
 class CardFolder {
  public:
-  explicit CardFolder(const Options& options, int slices = 1);
+  explicit CardFolder(const Options& options);
   ~CardFolder();
   const std::filesystem::path& path() const { return path_; }
   int slices() const { return static_cast<int>(slices_.size()); }
   const std::filesystem::path& slice(int index) const { return slices_[index]; }
+  int CardsIn(int slice) const { return cards_in_[slice]; }
   // A slice as the source field would name it: ending in "/".
-  std::string SourceText(int slice = 0) const { return (slices_[slice] / "").string(); }
+  std::string SourceText(int slice) const { return (slices_[slice] / "").string(); }
   // Removes every file of the slice but the cards, so the next pass writes
   // afresh.
-  void RemoveOutputs(int slice = 0) const;
+  void RemoveOutputs(int slice) const;
 
  private:
   std::filesystem::path path_;
   std::vector<std::filesystem::path> slices_;
+  std::vector<int> cards_in_;
 };
 
 class SilentWindow : public WindowOperations {

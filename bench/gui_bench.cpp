@@ -6,9 +6,10 @@
 //    itself as a child that shows the window and reports its first paint
 //    event, R times, and prints the median.
 // 2. "Convert" of N cards through the window, its repaint after every card
-//    included, against the core run alone on the same folder, alternated R
-//    times; it prints the medians and their ratio against its goal. Every
-//    count must reach a paint of the label before the next card starts.
+//    included, against the core run alone on the same cards, R times, the
+//    two taking turns folder by folder; it prints the medians and their
+//    ratio against its goal. Every count must reach a paint of the label
+//    before the next card starts.
 //
 // It fails when the window never paints, a run fails, a count is not
 // painted, or the ratio misses its goal.
@@ -130,6 +131,32 @@ bool MeasureFirstPaint(const char* self, const Options& options) {
   return true;
 }
 
+// "Convert" of one slice through the window; false, saying why, when it
+// failed or a count was not painted.
+bool ConvertThroughWindow(pellamar::ui::frmPellamar& window, AnsweringDesktop& desktop,
+                          CountPaints& paints, const CardFolder& folder, int slice,
+                          double* seconds) {
+  window.findChild<QLineEdit*>("txtSource")
+      ->setText(QString::fromStdString(folder.SourceText(slice)));
+  desktop.messages.clear();
+  paints.Restart();
+  const auto start = Clock::now();
+  window.btnStart_Click();
+  *seconds += SecondsSince(start);
+  const int cards = folder.CardsIn(slice);
+  if (desktop.messages != QStringList{QString::number(cards) + " Files Processed"}) {
+    std::fprintf(stderr, "the run through the window failed\n");
+    return false;
+  }
+  if (paints.painted() != cards) {
+    std::fprintf(stderr, "the window painted %d of %d counts in order\n", paints.painted(), cards);
+    return false;
+  }
+  return true;
+}
+
+// The window and the core alone take turns slice by slice, each slice
+// starting with the other one, as the batch benchmark's passes do.
 bool MeasureConvert(const Options& options) {
   const CardFolder folder(options);
   std::unique_ptr<pellamar::FileSystem> file_system = pellamar::NewPlatformFileSystem();
@@ -137,34 +164,29 @@ bool MeasureConvert(const Options& options) {
   pellamar::ui::frmPellamar window(desktop, *file_system);
   window.show();
   QApplication::processEvents();
-  window.findChild<QLineEdit*>("txtSource")->setText(QString::fromStdString(folder.SourceText()));
   CountPaints paints(window.findChild<QLabel*>("Label3"));
 
   std::vector<double> through_window, core_only;
   for (int round = 0; round < options.rounds; ++round) {
-    folder.RemoveOutputs();
-    desktop.messages.clear();
-    paints.Restart();
-    auto start = Clock::now();
-    window.btnStart_Click();
-    through_window.push_back(SecondsSince(start));
-    const QString expected = QString::number(options.cards) + " Files Processed";
-    if (desktop.messages != QStringList{expected}) {
-      std::fprintf(stderr, "the run through the window failed\n");
-      return false;
+    double seconds[2] = {0, 0};
+    for (int slice = 0; slice < folder.slices(); ++slice) {
+      for (int turn = 0; turn < 2; ++turn) {
+        folder.RemoveOutputs(slice);
+        if ((slice + round + turn) % 2 == 0) {
+          if (!ConvertThroughWindow(window, desktop, paints, folder, slice, &seconds[0])) {
+            return false;
+          }
+          continue;
+        }
+        SilentWindow silent(folder.SourceText(slice));
+        const auto start = Clock::now();
+        const pellamar::BatchReport report = pellamar::btnStart_Click(silent, *file_system);
+        seconds[1] += SecondsSince(start);
+        if (report.processed != folder.CardsIn(slice)) return false;
+      }
     }
-    if (paints.painted() != options.cards) {
-      std::fprintf(stderr, "the window painted %d of %d counts in order\n", paints.painted(),
-                   options.cards);
-      return false;
-    }
-
-    folder.RemoveOutputs();
-    SilentWindow silent(folder.SourceText());
-    start = Clock::now();
-    const pellamar::BatchReport report = pellamar::btnStart_Click(silent, *file_system);
-    core_only.push_back(SecondsSince(start));
-    if (report.processed != options.cards) return false;
+    through_window.push_back(seconds[0]);
+    core_only.push_back(seconds[1]);
   }
   PrintRate("window", Median(through_window), options);
   PrintRate("core", Median(core_only), options);

@@ -463,7 +463,7 @@ void TestFrmPellamar::theProgressLineLooksAsAPlainLabelShowsIt() {
   plain.setWordWrap(true);
   const auto looks = [](QLabel* label, const QString& caption) {
     label->setText(caption);
-    return label->grab().toImage();
+    return label->grab().toImage().convertToFormat(QImage::Format_RGB32);
   };
   for (const QString& caption :
        {QString("1 Processed."), QString("21 Processed."), QString("12 Processed."),

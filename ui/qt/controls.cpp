@@ -119,6 +119,7 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent* event) {
 
 ProgressLabel::ProgressLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
   setTextFormat(Qt::PlainText);
+  setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 QStringList ProgressLabel::Runs(const QString& caption) {
@@ -146,16 +147,21 @@ const QStaticText& ProgressLabel::Piece(const QString& run) {
   return *pieces_.insert(run, piece);
 }
 
+// Opaque: the label fills in the window's background itself, which spares
+// a paint of the window under it for every count.
 void ProgressLabel::paintEvent(QPaintEvent* event) {
+  QPainter painter(this);
+  painter.setBrushOrigin(-mapTo(window(), QPoint()));
+  painter.fillRect(event->rect(), palette().brush(QPalette::Window));
   const QRect box = contentsRect();
   const QStringList runs = Runs(text());
   qreal width = 0;
   for (const QString& run : runs) width += Piece(run).size().width();
   if (text().contains('\n') || width > box.width()) {
+    painter.end();
     QLabel::paintEvent(event);
     return;
   }
-  QPainter painter(this);
   painter.setFont(font());
   painter.setPen(palette().color(foregroundRole()));
   QPointF at = box.topLeft();
