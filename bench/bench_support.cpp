@@ -37,8 +37,7 @@ void PrintUsage(const char* program) {
 
 CardFolder::CardFolder(const Options& options)
     : path_(options.dir / ("pellamar-bench-" + std::to_string(getpid()))) {
-  const int per = getenv("PER") ? atoi(getenv("PER")) : 100;
-  const int slices = options.cards <= 10000 ? (options.cards + per - 1) / per : 1;
+  const int slices = options.cards <= 10000 ? (options.cards + 99) / 100 : 1;
   for (int i = 0; i < slices; ++i) {
     slices_.push_back(slices > 1 ? path_ / ("slice" + std::to_string(i)) : path_);
     fs::create_directories(slices_.back());
