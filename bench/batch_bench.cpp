@@ -69,47 +69,37 @@ struct Medians {
   double batch = 0, plain = 0, renamed = 0;
 };
 
-// One timed pass over one slice of `folder`; false when it failed.
-bool TimePass(int pass, const CardFolder& folder, int slice, pellamar::FileSystem& file_system,
-              double* seconds) {
-  folder.RemoveOutputs(slice);
+enum Pass { kBatch, kPlain, kRenamed, kPasses };
+
+// The seconds of one pass over one slice of `folder`; -1 when it failed.
+double TimePass(int pass, const CardFolder& folder, int slice, pellamar::FileSystem& file_system) {
   SilentWindow window(folder.SourceText(slice));
   const auto start = Clock::now();
   bool done = true;
-  if (pass == 0) {
+  if (pass == kBatch) {
     const pellamar::BatchReport report = pellamar::btnStart_Click(window, file_system);
     done = report.AllConverted() && report.processed == folder.CardsIn(slice);
     if (!done) std::fprintf(stderr, "the batch run failed: %s\n", window.message().c_str());
   } else {
-    done = Copy(folder.slice(slice), pass == 2);
+    done = Copy(folder.slice(slice), pass == kRenamed);
     if (!done) std::fprintf(stderr, "a plain copy failed\n");
   }
-  *seconds += SecondsSince(start);
-  return done;
+  const double seconds = SecondsSince(start);
+  return done ? seconds : -1;
 }
 
-// Measures one folder of cards; nullopt when a pass failed. A round times
-// the run, the plain copy and the renamed copy of every card. This machine's
-// speed swings by a third from one tenth of a second to the next, so the
-// passes take turns slice by slice, each slice starting with another one,
-// and every pass meets the same swings.
+// Measures one folder of cards, the run and both copies taking turns;
+// nullopt when a pass failed.
 std::optional<Medians> Measure(const Options& options) {
   const CardFolder folder(options);
   std::printf("%d cards of %zu bytes in %s, %d rounds\n", options.cards, options.size,
               folder.path().c_str(), options.rounds);
   std::unique_ptr<pellamar::FileSystem> file_system = pellamar::NewPlatformFileSystem();
-  std::vector<double> times[3];
-  for (int round = 0; round < options.rounds; ++round) {
-    double seconds[3] = {0, 0, 0};
-    for (int slice = 0; slice < folder.slices(); ++slice) {
-      for (int turn = 0; turn < 3; ++turn) {
-        const int pass = (slice + round + turn) % 3;
-        if (!TimePass(pass, folder, slice, *file_system, &seconds[pass])) return std::nullopt;
-      }
-    }
-    for (int pass = 0; pass < 3; ++pass) times[pass].push_back(seconds[pass]);
-  }
-  const Medians medians{Median(times[0]), Median(times[1]), Median(times[2])};
+  const std::vector<double> seconds = MediansInTurns(
+      folder, options.rounds, kPasses,
+      [&](int pass, int slice) { return TimePass(pass, folder, slice, *file_system); });
+  if (seconds.empty()) return std::nullopt;
+  const Medians medians{seconds[kBatch], seconds[kPlain], seconds[kRenamed]};
   PrintRate("batch", medians.batch, options);
   PrintRate("plain", medians.plain, options);
   PrintRate("renamed", medians.renamed, options);

@@ -69,6 +69,27 @@ void CardFolder::RemoveOutputs(int slice) const {
   }
 }
 
+std::vector<double> MediansInTurns(const CardFolder& folder, int rounds, int kinds,
+                                   const std::function<double(int kind, int slice)>& pass) {
+  std::vector<std::vector<double>> times(kinds);
+  for (int round = 0; round < rounds; ++round) {
+    std::vector<double> seconds(kinds, 0.0);
+    for (int slice = 0; slice < folder.slices(); ++slice) {
+      for (int turn = 0; turn < kinds; ++turn) {
+        const int kind = (slice + round + turn) % kinds;
+        folder.RemoveOutputs(slice);
+        const double taken = pass(kind, slice);
+        if (taken < 0) return {};
+        seconds[kind] += taken;
+      }
+    }
+    for (int kind = 0; kind < kinds; ++kind) times[kind].push_back(seconds[kind]);
+  }
+  std::vector<double> medians;
+  for (std::vector<double>& kind : times) medians.push_back(Median(std::move(kind)));
+  return medians;
+}
+
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }

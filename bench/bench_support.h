@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,16 @@ class SilentWindow : public WindowOperations {
   std::string source_;
   std::string message_;
 };
+
+// Times `kinds` kinds of pass over every card of `folder`, `rounds` times.
+// A machine's speed may swing by a third from one tenth of a second to the
+// next, so the kinds take turns slice by slice, each slice starting with
+// another one, and every kind meets the same swings. `pass(kind, slice)`
+// runs one over a slice whose outputs were just removed and gives its
+// seconds, or a negative number when it failed. Returns each kind's median
+// of its seconds per round; nothing when a pass failed.
+std::vector<double> MediansInTurns(const CardFolder& folder, int rounds, int kinds,
+                                   const std::function<double(int kind, int slice)>& pass);
 
 using Clock = std::chrono::steady_clock;
 double SecondsSince(Clock::time_point start);

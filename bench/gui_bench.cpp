@@ -131,32 +131,42 @@ bool MeasureFirstPaint(const char* self, const Options& options) {
   return true;
 }
 
-// "Convert" of one slice through the window; false, saying why, when it
-// failed or a count was not painted.
-bool ConvertThroughWindow(pellamar::ui::frmPellamar& window, AnsweringDesktop& desktop,
-                          CountPaints& paints, const CardFolder& folder, int slice,
-                          double* seconds) {
+enum Pass { kWindow, kCore, kPasses };
+
+// The seconds of "Convert" of one slice through the window; -1, saying why,
+// when it failed or a count was not painted.
+double ConvertThroughWindow(pellamar::ui::frmPellamar& window, AnsweringDesktop& desktop,
+                            CountPaints& paints, const CardFolder& folder, int slice) {
   window.findChild<QLineEdit*>("txtSource")
       ->setText(QString::fromStdString(folder.SourceText(slice)));
   desktop.messages.clear();
   paints.Restart();
   const auto start = Clock::now();
   window.btnStart_Click();
-  *seconds += SecondsSince(start);
+  const double seconds = SecondsSince(start);
   const int cards = folder.CardsIn(slice);
   if (desktop.messages != QStringList{QString::number(cards) + " Files Processed"}) {
     std::fprintf(stderr, "the run through the window failed\n");
-    return false;
+    return -1;
   }
   if (paints.painted() != cards) {
     std::fprintf(stderr, "the window painted %d of %d counts in order\n", paints.painted(), cards);
-    return false;
+    return -1;
   }
-  return true;
+  return seconds;
 }
 
-// The window and the core alone take turns slice by slice, each slice
-// starting with the other one, as the batch benchmark's passes do.
+// The seconds of the core run alone over one slice; -1 when it failed.
+double ConvertInCore(pellamar::FileSystem& file_system, const CardFolder& folder, int slice) {
+  SilentWindow silent(folder.SourceText(slice));
+  const auto start = Clock::now();
+  const pellamar::BatchReport report = pellamar::btnStart_Click(silent, file_system);
+  const double seconds = SecondsSince(start);
+  return report.processed == folder.CardsIn(slice) ? seconds : -1;
+}
+
+// The window and the core alone take turns, as the batch benchmark's
+// passes do.
 bool MeasureConvert(const Options& options) {
   const CardFolder folder(options);
   std::unique_ptr<pellamar::FileSystem> file_system = pellamar::NewPlatformFileSystem();
@@ -166,32 +176,16 @@ bool MeasureConvert(const Options& options) {
   QApplication::processEvents();
   CountPaints paints(window.findChild<QLabel*>("Label3"));
 
-  std::vector<double> through_window, core_only;
-  for (int round = 0; round < options.rounds; ++round) {
-    double seconds[2] = {0, 0};
-    for (int slice = 0; slice < folder.slices(); ++slice) {
-      for (int turn = 0; turn < 2; ++turn) {
-        folder.RemoveOutputs(slice);
-        if ((slice + round + turn) % 2 == 0) {
-          if (!ConvertThroughWindow(window, desktop, paints, folder, slice, &seconds[0])) {
-            return false;
-          }
-          continue;
-        }
-        SilentWindow silent(folder.SourceText(slice));
-        const auto start = Clock::now();
-        const pellamar::BatchReport report = pellamar::btnStart_Click(silent, *file_system);
-        seconds[1] += SecondsSince(start);
-        if (report.processed != folder.CardsIn(slice)) return false;
-      }
-    }
-    through_window.push_back(seconds[0]);
-    core_only.push_back(seconds[1]);
-  }
-  PrintRate("window", Median(through_window), options);
-  PrintRate("core", Median(core_only), options);
+  const std::vector<double> seconds =
+      MediansInTurns(folder, options.rounds, kPasses, [&](int pass, int slice) {
+        return pass == kWindow ? ConvertThroughWindow(window, desktop, paints, folder, slice)
+                               : ConvertInCore(*file_system, folder, slice);
+      });
+  if (seconds.empty()) return false;
+  PrintRate("window", seconds[kWindow], options);
+  PrintRate("core", seconds[kCore], options);
   std::printf("every count painted: %d\n", options.cards);
-  return PrintRatio("window/core", Median(through_window) / Median(core_only), kWindowGoal);
+  return PrintRatio("window/core", seconds[kWindow] / seconds[kCore], kWindowGoal);
 }
 
 }  // namespace
