@@ -2,17 +2,14 @@
 
 #include <algorithm>
 
+#include "core/replace.h"
+#include "core/text.h"
+
 namespace pellamar {
 namespace {
 
 constexpr std::string_view kSourceExtension = ".mcd";
 constexpr std::string_view kTargetExtension = "mem";
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
-                    [&](unsigned char x, unsigned char y) { return lower(x) == lower(y); });
-}
 
 bool EndsInCardExtension(std::string_view name) {
   return name.size() >= kSourceExtension.size() &&
@@ -120,44 +117,19 @@ std::string TargetNameFor(const std::string& source_name) {
   return source_name + "." + std::string(kTargetExtension);
 }
 
-int CardShapeOf(std::string_view name) {
-  if (!EndsInCardExtension(name)) return kNoCardExtension;
-  int shape = 0;
-  const std::string_view letters = name.substr(name.size() - kTargetExtension.size());
-  for (std::size_t i = 0; i < letters.size(); ++i) {
-    if (letters[i] >= 'A' && letters[i] <= 'Z') shape |= 1 << i;
-  }
-  return shape;
-}
-
-std::optional<std::string> CardNameFor(std::string_view target, int shape) {
-  const std::size_t n = target.size();
-  if (n < kSourceExtension.size() ||
-      target.substr(n - kTargetExtension.size()) != kTargetExtension ||
-      target[n - kSourceExtension.size()] != '.') {
-    return std::nullopt;
-  }
-  if (shape == kNoCardExtension) {
-    std::string name(target.substr(0, n - kSourceExtension.size()));
-    if (name.empty() || EndsInCardExtension(name)) return std::nullopt;
-    return name;
-  }
-  std::string name(target.substr(0, n - kTargetExtension.size()));
-  for (std::size_t i = 0; i < kTargetExtension.size(); ++i) {
-    const char letter = kSourceExtension[i + 1];
-    name += (shape & (1 << i)) != 0 ? static_cast<char>(letter - 'a' + 'A') : letter;
-  }
-  return name;
+bool IsCardName(std::string_view name) {
+  return !name.empty() && name.front() != '.' && EndsInCardExtension(name);
 }
 
 TargetCard ConvertCard(const TargetHeader& header, CardFile& card) {
   return TargetCard(header, card);
 }
 
-Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& target,
-                 std::span<std::uint8_t> buffer) {
+Status WriteCard(Replacer& replacer, const std::string& path, const TargetLook& look,
+                 const TargetCard& target, std::span<std::uint8_t> buffer,
+                 std::optional<FileIdentity>* placed) {
   Status status;
-  const std::unique_ptr<PendingFile> pending = fs.BeginReplace(path, target.card(), &status);
+  const std::unique_ptr<PendingFile> pending = replacer.Begin(path, look, target.card(), &status);
   if (!pending) return status;
   // The header goes out with the first piece of the card, in one write.
   ByteView header = target.header();
@@ -175,7 +147,9 @@ Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& targ
     if (!status.ok()) return status;
     header = {};
   }
-  return pending->Commit();
+  status = pending->Commit();
+  if (status.ok() && placed != nullptr) *placed = pending->Identity();
+  return status;
 }
 
 Status CompareTarget(FileSystem& fs, const std::string& path, const TargetCard& target,

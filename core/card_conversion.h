@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "core/file_system.h"
+#include "core/replace.h"
 #include "core/status.h"
 
 namespace pellamar {
@@ -34,17 +35,10 @@ std::unique_ptr<CardFile> ReadCard(FileSystem& fs, const std::string& path, Stat
 // they are; any other name gets ".mem" appended.
 std::string TargetNameFor(const std::string& source_name);
 
-// How the end of a card's name reads to TargetNameFor: which letters of a
-// final ".mcd" are capitals, a bit each from the dot on (0 to 7), or
-// kNoCardExtension. Two names that give one target differ in their shapes,
-// and a target and a shape give back the one name: the names that can
-// share a target with a card are found by trying the other shapes.
-inline constexpr int kNoCardExtension = 8;
-int CardShapeOf(std::string_view name);
-
-// The name of shape `shape` that TargetNameFor turns into `target`, or
-// nullopt when no name does.
-std::optional<std::string> CardNameFor(std::string_view target, int shape);
+// Whether the bare name `name` is a card's by its name alone: it ends in
+// ".mcd", in any letter case, and is not hidden (does not start with a dot).
+// Windows lists cards itself, and matches their short names too.
+bool IsCardName(std::string_view name);
 
 // A target card: the header followed by the bytes of an open card, which
 // are read only as the target is written.
@@ -64,14 +58,18 @@ class TargetCard {
 // The target card of `card`. Both must outlive the result.
 TargetCard ConvertCard(const TargetHeader& header, CardFile& card);
 
-// Replaces the file at `path` with exactly the target card, copying the card
+// Replaces the file at `path` with exactly the target card, through
+// `replacer`, copying the card
 // through `buffer` a piece at a time, so that any size of card takes no more
-// memory than that. Exactly as many card bytes as its length said are
-// written; a card that ends sooner, or fails to read, gives
-// Kind::kReadFailed. See FileSystem::BeginReplace for who may read the
-// result, and for what every failure leaves: `path` as it was, nothing beside.
-Status WriteCard(FileSystem& fs, const std::string& path, const TargetCard& target,
-                 std::span<std::uint8_t> buffer);
+// memory than that. `look` is what FileSystem::LookAt found at `path`, and
+// it found no reason to leave it alone. Exactly as many card bytes as its
+// length said are written; a card that ends sooner, or fails to read, gives
+// Kind::kReadFailed. Every failure leaves `path` as it was and nothing
+// beside it. On success `*placed`, when given, says which file the target is
+// now.
+Status WriteCard(Replacer& replacer, const std::string& path, const TargetLook& look,
+                 const TargetCard& target, std::span<std::uint8_t> buffer,
+                 std::optional<FileIdentity>* placed = nullptr);
 
 // How a file compares with a target card.
 struct TargetComparison {

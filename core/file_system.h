@@ -1,6 +1,8 @@
-// The narrow seam between the batch run and the platform's file system.
-// Paths are byte strings (UTF-8 on Windows); a name the listing returns is
-// handed back unchanged, never re-encoded.
+// The narrow seam between the core and the platform's file system: the few
+// things that each platform does in its own way. The rules built on them
+// (which file is whose target, how a target is replaced, which leftovers
+// are dead) are the core's. Paths are byte strings (UTF-8 on Windows); a
+// name the listing returns is handed back unchanged, never re-encoded.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +18,22 @@ namespace pellamar {
 
 using Bytes = std::vector<std::uint8_t>;
 using ByteView = std::span<const std::uint8_t>;
+
+// Which file an open file, or an entry of a folder, is, whatever name led
+// to it: its volume and its number there (two words, for the 128-bit
+// numbers of some Windows file systems).
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
+  auto operator<=>(const FileIdentity&) const = default;
+};
+
+// Whether both identities are known and name one file: one that a file
+// system could not tell matches nothing, not even another unknown one.
+inline bool SameFile(const std::optional<FileIdentity>& a, const std::optional<FileIdentity>& b) {
+  return a && b && *a == *b;
+}
 
 // One step of a card listing: a bare file name, the end, or a failure that
 // ends the listing early.
@@ -34,8 +52,9 @@ class CardListing {
   virtual ListEntry Next() = 0;
 };
 
-// A card open for reading. Its length is the one the open file reported when
-// it was opened; its bytes are read in pieces from the first one on.
+// A plain file open for reading: a card, or a target being compared. Its
+// length is the one the open file reported when it was opened; its bytes are
+// read in pieces from the first one on.
 class CardFile {
  public:
   virtual ~CardFile() = default;
@@ -47,26 +66,33 @@ class CardFile {
   // When the file's bytes were last changed, in nanoseconds since the start
   // of 1970 (UTC); nullopt when the file system cannot tell.
   virtual std::optional<std::int64_t> ModifiedTime() const { return std::nullopt; }
-  // Whether `other`, opened by the same file system, is this very file,
-  // under whatever name (compare the cards that Opened gives).
-  virtual bool IsSameFileAs(const CardFile& /*other*/) const { return false; }
+  // Which file it is; nullopt when the file system cannot tell.
+  virtual std::optional<FileIdentity> Identity() const { return std::nullopt; }
   // The card as the file system that opened it made it. A wrapper that
   // changes how a card reads hands back the card it wraps.
   virtual const CardFile& Opened() const { return *this; }
 };
 
-// A file being replaced. The bytes go to a new hidden file beside the target
-// that no listing returns; Commit puts it in the target's place in one step.
-// Destroyed without a successful Commit, it removes that file and leaves the
-// target as it was.
+// What stands at a target's path, looked at without following a final link.
+struct TargetLook {
+  enum class Kind { kNothing, kFile, kLink, kFolder, kOther };
+  Kind kind = Kind::kNothing;
+  std::optional<FileIdentity> identity;  // of the entry itself: a link, not what it leads to
+};
+
+// A new file that will take a target's place: a hidden file beside it that
+// no listing of cards returns. Destroyed without a successful Commit, it
+// removes that file and leaves the target as it was.
 class PendingFile {
  public:
   virtual ~PendingFile() = default;
   // Appends the pieces, one after another.
   virtual Status Write(std::span<const ByteView> pieces) = 0;
-  // Closes the new file and puts it in the target's place. On failure the
-  // target is unchanged and nothing is left behind.
+  // Closes the new file and puts it in the target's place in one step. On
+  // failure the target is as it was, and nothing is left beside it.
   virtual Status Commit() = 0;
+  // Which file the target is once Commit succeeded.
+  virtual std::optional<FileIdentity> Identity() const = 0;
 };
 
 class FileSystem {
@@ -79,56 +105,71 @@ class FileSystem {
   // Whether two names that differ only in ASCII case name the same file.
   virtual bool FoldsCase() const = 0;
 
-  // Lists the cards of `folder` (a path ending in Separator()): plain files
-  // that are not hidden and whose names match "*.mcd", ignoring case.
-  // Returns nullptr, with `*status` saying why, when the folder cannot be
-  // listed at all.
+  // Lists the cards of `folder` (a path ending in Separator()): plain files,
+  // or links to one, that are not hidden and whose names match "*.mcd",
+  // ignoring case. Returns nullptr, with `*status` saying why, when the
+  // folder cannot be listed at all.
   virtual std::unique_ptr<CardListing> ListCards(const std::string& folder, Status* status) = 0;
 
   // The length of the file at `path`, or nullopt when it cannot be read.
   virtual std::optional<std::uint64_t> FileLength(const std::string& path) = 0;
 
-  // Opens the plain file at `path` for reading; nullptr, with `*status`
-  // saying why, when it cannot be opened or is no plain file.
+  // Opens the plain file at `path`, following links, for reading; nullptr,
+  // with `*status` saying why, when it cannot be opened or is no plain file
+  // (Kind::kNotAFile). Nothing else is ever opened, not even for a moment: a
+  // device, a pipe or a folder is refused as it is found.
   virtual std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) = 0;
 
-  // Starts replacing the file at `path` with bytes made from `card`, which
-  // this file system opened. A link at `path` is replaced, never written
-  // through. Returns nullptr, with `*status` saying why and `path` untouched:
-  //  - Kind::kReadOnly: an existing file that whoever runs the program may
-  //    not write (on POSIX, for root: one without its owner-write bit);
-  //  - Kind::kIsFolder, Kind::kNotAFile: something else stands at `path`;
-  //  - Kind::kOwnTarget: `path` is `card` itself, through a link of any kind;
-  //  - Kind::kOwnerNotKept: the file it would replace keeps an owner, group
-  //    or permissions that the new one could not be given.
-  // Who may read the result: a file that replaces another keeps the old
-  // one's owner, group and permissions; a new one may be read by no one who
-  // may not read `card` (see each platform's file system for how).
-  virtual std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
-                                                    Status* status) = 0;
+  // Looks at what stands at `path`, where a target made from `card` (which
+  // this file system opened) is to go, and puts it in `*look`. Returns why
+  // it must not be replaced, or Ok:
+  //  - Kind::kIsFolder, Kind::kNotAFile: something that is no file stands;
+  //  - Kind::kOwnTarget: it is `card` itself, through a link of any kind;
+  //  - Kind::kReadOnly: a file that whoever runs the program may not write
+  //    (on POSIX, for root: one without its owner-write bit);
+  //  - Kind::kOwnerNotKept: a file whose owner, group or permissions a new
+  //    file could not be given;
+  //  - any other kind: it could not be looked at.
+  // A link is replaced itself, never written through, and so is no refusal.
+  virtual Status LookAt(const std::string& path, const CardFile& card, TargetLook* look) = 0;
 
-  // What BeginReplace(path, card) would answer now, found without creating,
-  // changing or opening for writing anything: one of the refusals above, a
-  // failure to create the new file that can be told beforehand (a folder
-  // that may not be written), or Ok when the replace would start as far as
-  // that can be told. A replace that starts may still fail later, on a full
-  // disk for one.
-  virtual Status CheckReplace(const std::string& path, const CardFile& card) = 0;
+  // Whether a new file could be made beside `path` now, found without
+  // making one: a folder that may not be written, or that is on a read-only
+  // volume, takes none.
+  virtual Status CheckCreate(const std::string& path) = 0;
 
-  // Removes from `folder` the files that replaces of runs on this machine
-  // left behind when those runs died. Never one that a live run may still
-  // be writing. Failures are passed over.
-  virtual void RemoveLeftovers(const std::string& folder) = 0;
+  // Creates the hidden file `name` beside `path`, for a target made from
+  // `card` where `look` found what stands. A file that replaces another
+  // keeps the old one's owner, group and permissions; a new one may be read
+  // by no one who may not read `card` (see each platform's file system for
+  // how). Kind::kExists when a file of that name is there already.
+  virtual std::unique_ptr<PendingFile> CreateBeside(const std::string& path,
+                                                    const std::string& name, const TargetLook& look,
+                                                    const CardFile& card, Status* status) = 0;
+
+  // The names in `folder` that start with `prefix`, hidden ones included.
+  virtual std::vector<std::string> ListNamesStartingWith(const std::string& folder,
+                                                         const std::string& prefix) = 0;
+
+  // Removes the plain file at `path`; anything else there is left alone.
+  virtual void RemoveFile(const std::string& path) = 0;
+
+  // What tells this machine, and the space its process numbers belong to,
+  // from any other that may share a folder with it.
+  virtual const std::string& MachineId() = 0;
+  virtual std::uint64_t ProcessId() = 0;
+  // Whether no process of this machine has the number `pid` any more.
+  virtual bool IsProcessGone(std::uint64_t pid) = 0;
 };
 
 // The file system of the platform the program was built for.
 std::unique_ptr<FileSystem> NewPlatformFileSystem();
 
-// Makes an interrupt, terminate or hang-up signal remove the file that a
-// replace is writing at that moment, before the program ends as the signal
-// says; on Windows, Ctrl-C, Ctrl-Break and closing the console. A signal
-// that was ignored when this is called stays ignored. Call once at the start
-// of a program.
+// Makes a signal that ends the program remove the file that a replace is
+// writing at that moment, before the program ends as the signal says; on
+// Windows, Ctrl-C, Ctrl-Break and closing the console. A signal that was
+// ignored when this is called stays ignored. Call once at the start of a
+// program.
 void RemoveTemporaryFileOnSignals();
 
 }  // namespace pellamar

@@ -1,44 +1,33 @@
-// The file system on Linux and other POSIX systems.
+// The file system on Linux and other POSIX systems: the listing of cards,
+// opening a plain file and nothing else, looking at a target, and making the
+// new file and putting it in place. Who may read it is posix_permissions'.
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
-#include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <functional>
-#include <optional>
-#include <vector>
 
-#include "core/file_system.h"
+#include "core/card_conversion.h"
+#include "core/posix_cleanup.h"
+#include "core/posix_permissions.h"
+#include "core/posix_support.h"
+#include "core/text.h"
 
 namespace pellamar {
-namespace {
 
-constexpr char kTemporaryPrefix[] = ".pellamar-";
-constexpr char kTemporarySuffix[] = ".tmp";
-constexpr char kAccessAcl[] = "system.posix_acl_access";
-constexpr char kDefaultAcl[] = "system.posix_acl_default";
+namespace posix {
 
-// The system's words for `error`, in lower case, untranslated whatever the
-// locale, so that every report reads the same.
 std::string SystemWords(int error) {
   const char* words = strerrordesc_np(error);
-  std::string text = words != nullptr ? words : "error " + std::to_string(error);
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
+  return AsciiLower(words != nullptr ? words : "error " + std::to_string(error));
 }
 
 Status ErrnoStatus(Status::Kind kind, const std::string& what, const std::string& path, int error) {
@@ -46,49 +35,34 @@ Status ErrnoStatus(Status::Kind kind, const std::string& what, const std::string
   return Status::Error(kind, what + " " + path, SystemWords(error));
 }
 
-Status ErrnoStatus(const std::string& what, const std::string& path, int error) {
-  return ErrnoStatus(Status::Kind::kIoError, what, path, error);
-}
+}  // namespace posix
 
-bool IsCardName(const char* name) {
-  const std::size_t n = std::strlen(name);
-  return name[0] != '.' && n > 4 && strncasecmp(name + n - 4, ".mcd", 4) == 0;
-}
+namespace {
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
+using posix::ErrnoStatus;
+using posix::FileDescriptor;
+using posix::IdentityOf;
+using posix::ThroughDescriptor;
 
-// Closes a descriptor on every path out of a scope.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  // Takes over `fd`, closing the one held before.
-  void Reset(int fd) {
-    Close();
-    fd_ = fd;
-  }
-  ~FileDescriptor() { Close(); }
+// A folder that cards are read from and targets written into, opened once:
+// every name in it is reached through this descriptor, so that a folder
+// renamed, or swapped for a link, while a run goes on changes nothing.
+struct Folder {
+  std::string path;
+  FileDescriptor fd;  // O_PATH
+  posix::FolderFacts facts;
+};
 
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  // Closes now and says whether the close itself succeeded.
-  bool Close() {
-    if (fd_ < 0) return true;
-    const bool closed = close(fd_) == 0;
-    fd_ = -1;
-    return closed;
-  }
-
- private:
-  int fd_;
+// A bare name in a folder, as a path of the run names it; the name is the
+// end of that path.
+struct Place {
+  const Folder* folder;
+  const char* name;
 };
 
 class PosixCardListing final : public CardListing {
  public:
-  PosixCardListing(DIR* dir, std::string folder) : dir_(dir), folder_(std::move(folder)) {}
+  explicit PosixCardListing(DIR* dir) : dir_(dir) {}
   ~PosixCardListing() override { Close(); }
 
   ListEntry Next() override {
@@ -99,7 +73,7 @@ class PosixCardListing final : public CardListing {
         const int error = errno;
         Close();
         if (error == 0) return {ListEntry::Kind::kEnd, {}, {}};
-        return {ListEntry::Kind::kError, {}, SystemWords(error)};
+        return {ListEntry::Kind::kError, {}, posix::SystemWords(error)};
       }
       if (IsCardName(entry->d_name) && IsPlainFile(*entry)) {
         return {ListEntry::Kind::kName, entry->d_name, {}};
@@ -109,7 +83,7 @@ class PosixCardListing final : public CardListing {
   }
 
  private:
-  // Regular files, and links that lead to one.
+  // Regular files, and links that lead to one: looked at, never opened.
   bool IsPlainFile(const dirent& entry) const {
     if (entry.d_type == DT_REG) return true;
     if (entry.d_type != DT_LNK && entry.d_type != DT_UNKNOWN) return false;
@@ -123,7 +97,6 @@ class PosixCardListing final : public CardListing {
   }
 
   DIR* dir_;
-  std::string folder_;
 };
 
 class PosixCardFile final : public CardFile {
@@ -134,6 +107,7 @@ class PosixCardFile final : public CardFile {
   std::optional<std::int64_t> ModifiedTime() const override {
     return std::int64_t{info_.st_mtim.tv_sec} * 1'000'000'000 + info_.st_mtim.tv_nsec;
   }
+  std::optional<FileIdentity> Identity() const override { return IdentityOf(info_); }
 
   Status Read(std::span<std::uint8_t> out, std::size_t* got) override {
     for (;;) {
@@ -146,14 +120,7 @@ class PosixCardFile final : public CardFile {
     }
   }
 
-  bool IsSameFileAs(const CardFile& other) const override {
-    const auto* opened = dynamic_cast<const PosixCardFile*>(&other);
-    return opened != nullptr && opened->info_.st_dev == info_.st_dev &&
-           opened->info_.st_ino == info_.st_ino;
-  }
-
-  int fd() const { return fd_.get(); }
-  const struct stat& info() const { return info_; }
+  posix::OpenedCard opened() const { return {fd_.get(), info_}; }
 
  private:
   FileDescriptor fd_;
@@ -199,203 +166,73 @@ bool WriteAll(int fd, std::span<const ByteView> pieces) {
   return WriteVectors(fd, std::span(vectors.data(), count));
 }
 
-// The process's umask, read without changing it; 077 when it cannot be read.
-mode_t ProcessUmask() {
-  static const mode_t mask = [] {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-      unsigned value = 077;
-      const std::size_t digits = line.find_first_of("01234567", 6);
-      if (line.rfind("Umask:", 0) != 0 || digits == std::string::npos) continue;
-      std::from_chars(line.data() + digits, line.data() + line.size(), value, 8);
-      return static_cast<mode_t>(value);
-    }
-    return static_cast<mode_t>(077);
-  }();
-  return mask;
-}
-
-// Whether the open file or the path carries an access ACL beyond its mode
-// bits (the system keeps none for an ACL that the mode bits say whole).
-bool HasAccessAcl(int fd) { return fgetxattr(fd, kAccessAcl, nullptr, 0) > 0; }
-
-// Eight hexadecimal digits that tell this machine, and the process-ID space
-// that its runs' numbers belong to, from another that shares the folder.
-const std::string& MachineToken() {
-  static const std::string token = [] {
-    std::array<char, 256> host{};
-    gethostname(host.data(), host.size() - 1);
-    std::array<char, 64> space{};
-    const ssize_t n = readlink("/proc/self/ns/pid", space.data(), space.size() - 1);
-    std::string text = std::string(host.data()) + "|" + std::string(space.data(), n > 0 ? n : 0);
-    std::uint32_t hash = 2166136261u;  // FNV-1a
-    for (unsigned char c : text) hash = (hash ^ c) * 16777619u;
-    std::array<char, 9> hex{};
-    std::snprintf(hex.data(), hex.size(), "%08x", hash);
-    return std::string(hex.data());
-  }();
-  return token;
-}
-
-// Whether `name` is a temporary file of a replace that a run of this machine
-// began and that is no longer running.
-bool IsLeftover(std::string_view name) {
-  const std::string_view prefix = kTemporaryPrefix;
-  const std::string_view suffix = kTemporarySuffix;
-  if (name.size() <= prefix.size() + suffix.size() || !name.starts_with(prefix) ||
-      !name.ends_with(suffix)) {
-    return false;
-  }
-  name = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-  const std::string& token = MachineToken();
-  if (!name.starts_with(token) || name.size() <= token.size() || name[token.size()] != '-') {
-    return false;
-  }
-  name.remove_prefix(token.size() + 1);
-  pid_t pid = 0;
-  const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
-  if (error != std::errc() || pid <= 0 || end == name.data() + name.size() || *end != '-') {
-    return false;
-  }
-  return kill(pid, 0) != 0 && errno == ESRCH;
-}
-
-// What a signal that ends the program must remove: the temporary file of the
-// replace under way. One per process; signal handlers can reach no other.
-struct SignalCleanup {
-  std::atomic<int> folder{-1};
-  std::array<char, 96> name{};
-};
-SignalCleanup g_cleanup;
-
-void OnEndingSignal(int signal_number) {
-  const int folder = g_cleanup.folder.load();
-  if (folder >= 0) unlinkat(folder, g_cleanup.name.data(), 0);
-  // The handler was reset on entry: the signal, blocked until this returns,
-  // then ends the program as it would have without it.
-  raise(signal_number);
-}
-
-void ArmSignalCleanup(int folder, const std::string& name) {
-  g_cleanup.folder.store(-1);
-  const std::size_t n = std::min(name.size(), g_cleanup.name.size() - 1);
-  std::memcpy(g_cleanup.name.data(), name.data(), n);
-  g_cleanup.name[n] = '\0';
-  g_cleanup.folder.store(folder);
-}
-
-void DisarmSignalCleanup() { g_cleanup.folder.store(-1); }
-
-// A folder that targets are written into, opened once for a run.
-struct Folder {
-  std::string path;
-  FileDescriptor fd;
-  gid_t new_file_group = 0;  // the group a new file there gets
-  bool default_acl = false;  // new files there inherit an ACL
-};
-
 class PosixPendingFile final : public PendingFile {
  public:
-  // Readies the new file, still open, for a target found standing at commit.
-  // `refused` is why the rename that replaces nothing failed.
-  using TakeOver = std::function<Status(PosixPendingFile& pending, int refused)>;
-
-  PosixPendingFile(std::shared_ptr<const Folder> folder, std::string temp_name, int fd,
-                   std::string target_name)
+  PosixPendingFile(std::shared_ptr<const Folder> folder, std::string name, int fd,
+                   std::string target_name, std::string path)
       : folder_(std::move(folder)),
-        temp_name_(std::move(temp_name)),
+        name_(std::move(name)),
         fd_(fd),
-        target_name_(std::move(target_name)) {}
-
-  // Made for a target that was taken to be new: Commit puts it in place only
-  // where nothing stands, and where something does, hands it to `take_over`
-  // before replacing that.
-  void ExpectNoTarget(TakeOver take_over) { take_over_ = std::move(take_over); }
+        target_name_(std::move(target_name)),
+        path_(std::move(path)) {}
 
   ~PosixPendingFile() override {
     if (committed_) return;
     fd_.Close();
-    unlinkat(folder_->fd.get(), temp_name_.c_str(), 0);
-    DisarmSignalCleanup();
+    unlinkat(folder_->fd.get(), name_.c_str(), 0);
+    posix::DisarmSignalCleanup();
   }
 
   Status Write(std::span<const ByteView> pieces) override {
-    if (!WriteAll(fd_.get(), pieces)) return ErrnoStatus("cannot write", Target(), errno);
+    if (!WriteAll(fd_.get(), pieces)) return ErrnoStatus("cannot write", path_, errno);
     return Status::Ok();
   }
 
   Status Commit() override {
-    // A target found standing is given its permissions through the new file
-    // still open: by its name, another user could swap it.
-    const int kept = take_over_ ? dup(fd_.get()) : -1;
-    if (take_over_ && kept < 0) return ErrnoStatus("cannot write", Target(), errno);
-    if (!fd_.Close()) {
-      const int error = errno;
-      if (kept >= 0) close(kept);
-      return ErrnoStatus("cannot write", Target(), error);
+    struct stat written;
+    if (fstat(fd_.get(), &written) != 0 || !fd_.Close()) {
+      return ErrnoStatus("cannot write", path_, errno);
     }
-    fd_.Reset(kept);
     const int folder = folder_->fd.get();
-    const char* temp = temp_name_.c_str();
-    const char* target = target_name_.c_str();
-    if (take_over_) {
-      if (renameat2(folder, temp, folder, target, RENAME_NOREPLACE) == 0) return Committed();
-      // EINVAL: a file system that cannot rename on that condition.
-      if (errno != EEXIST && errno != EINVAL) return ErrnoStatus("cannot replace", Target(), errno);
-      const Status taken = take_over_(*this, errno);
-      if (!taken.ok()) return taken;
+    if (renameat(folder, name_.c_str(), folder, target_name_.c_str()) != 0) {
+      return ErrnoStatus("cannot replace", path_, errno);
     }
-    if (renameat(folder, temp, folder, target) != 0) {
-      return ErrnoStatus("cannot replace", Target(), errno);
-    }
-    return Committed();
+    identity_ = IdentityOf(written);
+    committed_ = true;
+    posix::DisarmSignalCleanup();
+    return Status::Ok();
   }
 
-  // The new file, open for its permissions.
+  std::optional<FileIdentity> Identity() const override { return identity_; }
+
   int fd() const { return fd_.get(); }
-  const Folder& folder() const { return *folder_; }
-  const std::string& target_name() const { return target_name_; }
-  std::string Target() const { return folder_->path + target_name_; }
 
  private:
   std::shared_ptr<const Folder> folder_;
-  std::string temp_name_;
+  std::string name_;
   FileDescriptor fd_;
   std::string target_name_;
-  TakeOver take_over_;
+  std::string path_;
+  std::optional<FileIdentity> identity_;
   bool committed_ = false;
-
-  Status Committed() {
-    fd_.Close();
-    committed_ = true;
-    DisarmSignalCleanup();
-    return Status::Ok();
-  }
 };
 
-// Copies the access ACL of the file at `from` onto the open file `to`, and
-// takes off one that `to` inherited where `from` has none. False, with errno
-// set, when it cannot.
-bool KeepAcl(const std::string& from, const PosixPendingFile& to) {
-  std::array<char, 1024> small;
-  std::vector<char> large;
-  char* acl = small.data();
-  ssize_t n = getxattr(from.c_str(), kAccessAcl, small.data(), small.size());
-  if (n < 0 && errno == ERANGE) {
-    n = getxattr(from.c_str(), kAccessAcl, nullptr, 0);
-    if (n > 0) {
-      large.resize(static_cast<std::size_t>(n));
-      acl = large.data();
-      n = getxattr(from.c_str(), kAccessAcl, acl, large.size());
-    }
+// What tells this machine from another, and the space of its process
+// numbers from that of a container beside it: the system's machine id
+// (the host's name where there is none) and the process-number namespace.
+std::string ReadMachineId() {
+  std::string id;
+  for (const char* file : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
+    if (std::getline(std::ifstream(file) >> std::ws, id) && !id.empty()) break;
   }
-  if (n > 0) return fsetxattr(to.fd(), kAccessAcl, acl, static_cast<std::size_t>(n), 0) == 0;
-  if (n < 0 && errno != ENODATA && errno != ENOTSUP) return false;
-  if (to.folder().default_acl && fremovexattr(to.fd(), kAccessAcl) != 0 && errno != ENODATA) {
-    return false;
+  if (id.empty()) {
+    std::array<char, 256> host{};
+    gethostname(host.data(), host.size() - 1);
+    id = host.data();
   }
-  return true;
+  std::array<char, 64> space{};
+  const ssize_t n = readlink("/proc/self/ns/pid", space.data(), space.size() - 1);
+  return id + "|" + std::string(space.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
 class PosixFileSystem final : public FileSystem {
@@ -405,13 +242,14 @@ class PosixFileSystem final : public FileSystem {
 
   std::unique_ptr<CardListing> ListCards(const std::string& folder, Status* status) override {
     folder_.reset();  // a new run: its folder is opened afresh
-    DIR* dir = opendir(folder.c_str());
+    const Folder* opened = FolderOf(folder, status);
+    DIR* dir = opened ? OpenDir(*opened) : nullptr;
     if (dir == nullptr) {
-      *status = ErrnoStatus("cannot list", folder, errno);
+      if (opened) *status = ErrnoStatus("cannot list", folder, errno);
       return nullptr;
     }
     *status = Status::Ok();
-    return std::make_unique<PosixCardListing>(dir, folder);
+    return std::make_unique<PosixCardListing>(dir);
   }
 
   std::optional<std::uint64_t> FileLength(const std::string& path) override {
@@ -420,336 +258,217 @@ class PosixFileSystem final : public FileSystem {
     return static_cast<std::uint64_t>(st.st_size);
   }
 
+  // The name is first opened without opening what it leads to (O_PATH), and
+  // only a plain file is then opened for reading, through that descriptor:
+  // a device or a pipe put there meanwhile is never opened.
   std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override {
-    // O_NONBLOCK: a card swapped for a pipe must not hang the run. The
-    // folder, open for the run, spares a walk of the whole path per card.
-    const std::size_t slash = path.rfind('/');
-    Status ignored;
-    const std::shared_ptr<const Folder> folder =
-        slash == std::string::npos ? nullptr : FolderOf(path.substr(0, slash + 1), &ignored);
-    const int flags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
-    const int fd = folder ? openat(folder->fd.get(), path.c_str() + slash + 1, flags)
-                          : open(path.c_str(), flags);
+    const std::optional<Place> place = PlaceOf(path, status);
+    if (!place) return nullptr;
+    const FileDescriptor handle(openat(place->folder->fd.get(), place->name, O_PATH | O_CLOEXEC));
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
+    if (!handle.valid() || fstat(handle.get(), &st) != 0) {
       *status = ErrnoStatus("cannot open", path, errno);
-      if (fd >= 0) close(fd);
       return nullptr;
     }
     if (!S_ISREG(st.st_mode)) {
-      close(fd);
       *status = Status::Error(Status::Kind::kNotAFile, path + " is no file", "not a plain file");
+      return nullptr;
+    }
+    const int fd = open(ThroughDescriptor(handle.get()).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      *status = ErrnoStatus("cannot open", path, errno);
       return nullptr;
     }
     return std::make_unique<PosixCardFile>(fd, st);
   }
 
-  // A target is looked at before its new file is made, except where the
-  // last target turned out new: then this one is taken to be new too, and
-  // only a target found standing at commit is looked at. The first run in
-  // a folder so spares a look-up per card.
-  std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
-                                            Status* status) override {
-    if (expect_new_) {
-      if (std::unique_ptr<PendingFile> pending = BeginNew(path, card, status)) return pending;
-      // Looked at, a target that must not be replaced says why itself.
-      expect_new_ = false;
-    }
-    std::optional<Replacement> replacement = LookBeforeReplace(path, card, status);
-    if (!replacement) return nullptr;
-    const bool replacing = replacement->exists && S_ISREG(replacement->old.st_mode);
-    const struct stat& old = replacement->old;
-    const PosixCardFile& opened = *replacement->card;
-
-    const mode_t mode = replacing ? old.st_mode & 0777 : NewFileMode(opened);
-    std::unique_ptr<PosixPendingFile> pending =
-        CreateTemporary(std::move(replacement->folder), replacement->name, mode, status);
-    if (!pending) return nullptr;
-    *status = replacing
-                  ? KeepOwnerAndPermissions(*pending, path, old, pending->folder().new_file_group)
-                  : GiveCardPermissions(*pending, opened, mode);
-    if (!status->ok()) return nullptr;
-    expect_new_ = !replacement->exists && new_only_works_;
-    return pending;
-  }
-
-  Status CheckReplace(const std::string& path, const CardFile& card) override {
+  Status LookAt(const std::string& path, const CardFile& card, TargetLook* look) override {
     Status status;
-    const std::optional<Replacement> replacement = LookBeforeReplace(path, card, &status);
-    if (!replacement) return status;
-    // The new file is made in the folder; for root too, a folder on a
-    // read-only mount takes none.
-    if (faccessat(replacement->folder->fd.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
-      return ErrnoStatus("cannot create a file beside", path, errno);
+    const std::optional<Place> place = PlaceOf(path, &status);
+    if (!place) return status;
+    const int folder = place->folder->fd.get();
+    const char* name = place->name;
+    struct stat old;
+    *look = {};
+    if (fstatat(folder, name, &old, AT_SYMLINK_NOFOLLOW) != 0) {
+      return errno == ENOENT ? Status::Ok() : ErrnoStatus("cannot look at", path, errno);
     }
-    if (replacement->exists && S_ISREG(replacement->old.st_mode) &&
-        !MayKeepOwner(*replacement->folder, replacement->old)) {
+    look->identity = IdentityOf(old);
+    const std::optional<FileIdentity> own = card.Opened().Identity();
+    struct stat through;
+    if (S_ISDIR(old.st_mode)) {
+      look->kind = TargetLook::Kind::kFolder;
+      return Status::Error(Status::Kind::kIsFolder, path + " is a folder");
+    }
+    if (SameFile(look->identity, own) ||
+        (S_ISLNK(old.st_mode) && fstatat(folder, name, &through, 0) == 0 &&
+         SameFile(IdentityOf(through), own))) {
+      look->kind = S_ISLNK(old.st_mode) ? TargetLook::Kind::kLink : TargetLook::Kind::kFile;
+      return Status::Error(Status::Kind::kOwnTarget, path + " is the card itself");
+    }
+    if (S_ISLNK(old.st_mode)) {
+      look->kind = TargetLook::Kind::kLink;
+      return Status::Ok();
+    }
+    if (!S_ISREG(old.st_mode)) {
+      look->kind = TargetLook::Kind::kOther;
+      return Status::Error(Status::Kind::kNotAFile, path + " is not a plain file");
+    }
+    look->kind = TargetLook::Kind::kFile;
+    if (!MayWrite(folder, name, old)) {
+      return Status::Error(Status::Kind::kReadOnly, path + " is read-only");
+    }
+    if (!posix::MayKeepOwner(place->folder->facts, old)) {
       return ErrnoStatus(Status::Kind::kOwnerNotKept, "cannot keep the owner of", path, EPERM);
     }
     return Status::Ok();
   }
 
-  void RemoveLeftovers(const std::string& folder) override {
-    DIR* dir = opendir(folder.c_str());
-    if (dir == nullptr) return;
-    while (const dirent* entry = readdir(dir)) {
-      if (entry->d_name[0] != '.' || !IsLeftover(entry->d_name)) continue;
-      struct stat st;
-      if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-          S_ISREG(st.st_mode)) {
-        unlinkat(dirfd(dir), entry->d_name, 0);
+  // The new file is made in the folder; for root too, a folder on a
+  // read-only mount takes none.
+  Status CheckCreate(const std::string& path) override {
+    Status status;
+    const std::optional<Place> place = PlaceOf(path, &status);
+    if (!place) return status;
+    if (faccessat(place->folder->fd.get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
+      return ErrnoStatus("cannot create a file beside", path, errno);
+    }
+    return Status::Ok();
+  }
+
+  std::unique_ptr<PendingFile> CreateBeside(const std::string& path, const std::string& name,
+                                            const TargetLook& look, const CardFile& card,
+                                            Status* status) override {
+    const auto* opened = dynamic_cast<const PosixCardFile*>(&card.Opened());
+    const std::optional<Place> target = PlaceOf(path, status);
+    if (opened == nullptr || !target) {
+      if (opened == nullptr) *status = Status::Error(Status::Kind::kIoError, "not opened here");
+      return nullptr;
+    }
+    const Folder& folder = *target->folder;
+    // A file that is replaced gives the new one its owner and permissions:
+    // it is looked at again, through a descriptor, and must be the one that
+    // the look found.
+    FileDescriptor old;
+    struct stat old_info {};
+    const bool replacing = look.kind == TargetLook::Kind::kFile;
+    if (replacing) {
+      old.Reset(openat(folder.fd.get(), target->name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+      if (!old.valid() || fstat(old.get(), &old_info) != 0) {
+        *status = ErrnoStatus("cannot look at", path, errno);
+        return nullptr;
+      }
+      if (!SameFile(IdentityOf(old_info), look.identity)) {
+        *status = Status::Error(Status::Kind::kChanged, "changed " + path,
+                                "another file took its place meanwhile");
+        return nullptr;
       }
     }
+    const mode_t mode = replacing ? old_info.st_mode & 0777 : posix::NewFileMode(opened->opened());
+    posix::ArmSignalCleanup(folder.fd.get(), name);
+    const int fd =
+        openat(folder.fd.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) {
+      const int error = errno;
+      posix::DisarmSignalCleanup();
+      *status = error == EEXIST
+                    ? Status::Error(Status::Kind::kExists, "exists " + name, "file exists")
+                    : ErrnoStatus("cannot create a file beside", path, error);
+      return nullptr;
+    }
+    auto pending = std::make_unique<PosixPendingFile>(folder_, name, fd, target->name, path);
+    *status = replacing
+                  ? posix::KeepOwnerAndPermissions(fd, folder.facts.new_file_group, old.get(),
+                                                   old_info, folder.facts, path)
+                  : posix::GiveCardPermissions(fd, path, folder.facts, opened->opened(), mode);
+    if (!status->ok()) return nullptr;
+    return pending;
+  }
+
+  std::vector<std::string> ListNamesStartingWith(const std::string& folder,
+                                                 const std::string& prefix) override {
+    std::vector<std::string> names;
+    Status ignored;
+    const Folder* opened = FolderOf(folder, &ignored);
+    DIR* dir = opened ? OpenDir(*opened) : nullptr;
+    if (dir == nullptr) return names;
+    while (const dirent* entry = readdir(dir)) {
+      if (std::string_view(entry->d_name).starts_with(prefix)) names.emplace_back(entry->d_name);
+    }
     closedir(dir);
+    return names;
+  }
+
+  void RemoveFile(const std::string& path) override {
+    Status ignored;
+    const std::optional<Place> place = PlaceOf(path, &ignored);
+    struct stat st;
+    if (place && fstatat(place->folder->fd.get(), place->name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(st.st_mode)) {
+      unlinkat(place->folder->fd.get(), place->name, 0);
+    }
+  }
+
+  const std::string& MachineId() override {
+    static const std::string id = ReadMachineId();
+    return id;
+  }
+
+  std::uint64_t ProcessId() override { return static_cast<std::uint64_t>(getpid()); }
+
+  bool IsProcessGone(std::uint64_t pid) override {
+    if (pid > static_cast<std::uint64_t>(INT_MAX)) return false;  // no process of ours
+    return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
   }
 
  private:
   // The folder `path` ("" for the current one), opened once for the run.
-  std::shared_ptr<const Folder> FolderOf(const std::string& path, Status* status) {
-    if (folder_ && folder_->path == path) return folder_;
+  const Folder* FolderOf(std::string_view path, Status* status) {
+    if (folder_ && folder_->path == path) return folder_.get();
     auto folder = std::make_shared<Folder>();
     folder->path = path;
-    folder->fd.Reset(open(path.empty() ? "." : path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    folder->fd.Reset(
+        open(path.empty() ? "." : folder->path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     struct stat st;
     if (!folder->fd.valid() || fstat(folder->fd.get(), &st) != 0) {
-      *status = ErrnoStatus("cannot open the folder", path, errno);
+      *status = ErrnoStatus("cannot open the folder", folder->path, errno);
       return nullptr;
     }
-    folder->new_file_group = (st.st_mode & S_ISGID) != 0 ? st.st_gid : getegid();
-    folder->default_acl = getxattr(path.empty() ? "." : path.c_str(), kDefaultAcl, nullptr, 0) > 0;
+    folder->facts = posix::FactsOf(folder->fd.get(), st);
     folder_ = std::move(folder);
-    return folder_;
+    return folder_.get();
   }
 
-  // Starts a new file for a target taken to be new: the card's permissions,
-  // and whatever stands at `path` at commit handed to TakeOver.
-  std::unique_ptr<PendingFile> BeginNew(const std::string& path, const CardFile& card,
-                                        Status* status) {
-    std::optional<Replacement> replacement = Locate(path, card, status);
-    if (!replacement) return nullptr;
-    const PosixCardFile* opened = replacement->card;
-    const mode_t mode = NewFileMode(*opened);
-    std::unique_ptr<PosixPendingFile> pending =
-        CreateTemporary(std::move(replacement->folder), replacement->name, mode, status);
-    if (!pending) return nullptr;
-    *status = GiveCardPermissions(*pending, *opened, mode);
-    if (!status->ok()) return nullptr;
-    pending->ExpectNoTarget(
-        [this, path, card_info = opened->info()](PosixPendingFile& taken, int refused) {
-          return TakeOver(taken, refused, path, card_info);
-        });
-    return pending;
-  }
-
-  // For a new file whose target turned out to stand after all: refuses as
-  // BeginReplace would have, and gives the new file what a replaced target
-  // keeps.
-  Status TakeOver(PosixPendingFile& pending, int refused, const std::string& path,
-                  const struct stat& card_info) {
-    expect_new_ = false;
-    if (refused == EINVAL) new_only_works_ = false;
-    struct stat old;
-    Status status;
-    const bool exists =
-        LookAt(pending.folder(), pending.target_name(), card_info, path, &old, &status);
-    if (!exists || !status.ok() || !S_ISREG(old.st_mode)) return status;
-    struct stat now;
-    if (fstat(pending.fd(), &now) != 0) return ErrnoStatus("cannot look at", path, errno);
-    return KeepOwnerAndPermissions(pending, path, old, now.st_gid);
-  }
-
-  // What a replace of `path` starts from.
-  struct Replacement {
-    std::shared_ptr<const Folder> folder;
-    std::string name;  // the bare name in `folder`
-    bool exists = false;
-    struct stat old {};  // what stands at `name`, when something does
-    const PosixCardFile* card = nullptr;
-  };
-
-  // Where a replace of `path` with bytes of `card` writes: the card as this
-  // file system opened it, the folder, open for the run, and the bare name.
-  // Nothing at `path` is looked at yet.
-  std::optional<Replacement> Locate(const std::string& path, const CardFile& card, Status* status) {
-    Replacement replacement;
-    replacement.card = dynamic_cast<const PosixCardFile*>(&card.Opened());
-    if (replacement.card == nullptr) {
-      *status = Status::Error(Status::Kind::kIoError, "the card was not opened here");
-      return std::nullopt;
-    }
+  // The folder of `path`, open for the run, and the bare name in it.
+  std::optional<Place> PlaceOf(const std::string& path, Status* status) {
     const std::size_t slash = path.rfind('/');
-    replacement.name = slash == std::string::npos ? path : path.substr(slash + 1);
-    replacement.folder =
-        FolderOf(slash == std::string::npos ? std::string() : path.substr(0, slash + 1), status);
-    if (!replacement.folder) return std::nullopt;
-    return replacement;
+    const std::size_t name = slash == std::string::npos ? 0 : slash + 1;
+    const Folder* folder = FolderOf(std::string_view(path).substr(0, name), status);
+    if (folder == nullptr) return std::nullopt;
+    return Place{folder, path.c_str() + name};
   }
 
-  // Looks at what stands at `path` before a replace with bytes of `card`;
-  // nullopt, with `*status` saying why, when it must not be replaced.
-  std::optional<Replacement> LookBeforeReplace(const std::string& path, const CardFile& card,
-                                               Status* status) {
-    std::optional<Replacement> replacement = Locate(path, card, status);
-    if (!replacement) return std::nullopt;
-    replacement->exists = LookAt(*replacement->folder, replacement->name, replacement->card->info(),
-                                 path, &replacement->old, status);
-    if (!status->ok()) return std::nullopt;
-    return replacement;
-  }
-
-  // Whether something stands at `name` in `folder` (`path`), put in `*old`;
-  // `*status` says why it must not be replaced by a target made from the
-  // card `card`, or that it could not be looked at.
-  static bool LookAt(const Folder& folder, const std::string& name, const struct stat& card,
-                     const std::string& path, struct stat* old, Status* status) {
-    const bool exists = fstatat(folder.fd.get(), name.c_str(), old, AT_SYMLINK_NOFOLLOW) == 0;
-    if (!exists && errno != ENOENT) {
-      *status = ErrnoStatus("cannot look at", path, errno);
-      return false;
-    }
-    *status = exists ? CheckReplaceable(folder, name, *old, card) : Status::Ok();
-    return exists;
-  }
-
-  // Whether KeepOwnerAndPermissions may give a new file in `folder` the
-  // owner and group of `old`: root may; anyone else only as its owner, and
-  // for its group, as a member of it.
-  static bool MayKeepOwner(const Folder& folder, const struct stat& old) {
-    if (geteuid() == 0) return true;
-    if (old.st_uid != geteuid()) return false;
-    if (old.st_gid == folder.new_file_group || old.st_gid == getegid()) return true;
-    const int count = getgroups(0, nullptr);
-    std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
-    const int got = getgroups(static_cast<int>(groups.size()), groups.data());
-    return got > 0 &&
-           std::find(groups.begin(), groups.begin() + got, old.st_gid) != groups.begin() + got;
-  }
-
-  // Why the existing entry `old` at `name` must not be replaced by a target
-  // made from the card `card`, or Ok.
-  static Status CheckReplaceable(const Folder& folder, const std::string& name,
-                                 const struct stat& old, const struct stat& card) {
-    const std::string path = folder.path + name;
-    if (S_ISDIR(old.st_mode)) return Status::Error(Status::Kind::kIsFolder, path + " is a folder");
-    struct stat through;
-    if (SameFile(old, card) ||
-        (S_ISLNK(old.st_mode) && fstatat(folder.fd.get(), name.c_str(), &through, 0) == 0 &&
-         SameFile(through, card))) {
-      return Status::Error(Status::Kind::kOwnTarget, path + " is the card itself");
-    }
-    if (S_ISLNK(old.st_mode)) return Status::Ok();  // the link is replaced, not what it leads to
-    if (!S_ISREG(old.st_mode)) {
-      return Status::Error(Status::Kind::kNotAFile, path + " is not a plain file");
-    }
-    if (!MayWrite(folder, name, old)) {
-      return Status::Error(Status::Kind::kReadOnly, path + " is read-only");
-    }
-    return Status::Ok();
+  // A listing of `folder`, read through its descriptor.
+  static DIR* OpenDir(const Folder& folder) {
+    const int fd =
+        open(ThroughDescriptor(folder.fd.get()).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = fd < 0 ? nullptr : fdopendir(fd);
+    if (fd >= 0 && dir == nullptr) close(fd);
+    return dir;
   }
 
   // Whether whoever runs the program may write the file: for root, who may
   // write anything, whether its owner-write bit is set.
-  static bool MayWrite(const Folder& folder, const std::string& name, const struct stat& old) {
+  static bool MayWrite(int folder, const char* name, const struct stat& old) {
     if (geteuid() == 0) return (old.st_mode & S_IWUSR) != 0;
-    return faccessat(folder.fd.get(), name.c_str(), W_OK, AT_EACCESS) == 0;
-  }
-
-  // The permissions a new file made from `card` gets: its read bits, and
-  // write for its owner; owner read and write alone when an ACL says more
-  // about who may read the card than its bits do.
-  static mode_t NewFileMode(const PosixCardFile& card) {
-    if (HasAccessAcl(card.fd())) return S_IRUSR | S_IWUSR;
-    return (card.info().st_mode & (S_IRUSR | S_IRGRP | S_IROTH)) | S_IWUSR;
-  }
-
-  // Creates a new hidden file that no listing returns in `folder`, named for
-  // this machine and process so that a later run can tell whether it is
-  // still being written.
-  static std::unique_ptr<PosixPendingFile> CreateTemporary(std::shared_ptr<const Folder> folder,
-                                                           const std::string& target_name,
-                                                           mode_t mode, Status* status) {
-    static std::atomic<unsigned> counter{0};
-    static const std::string prefix =
-        kTemporaryPrefix + MachineToken() + "-" + std::to_string(getpid()) + "-";
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::string name = prefix + std::to_string(counter++) + kTemporarySuffix;
-      // Signals arrive as system calls return: the name must be known to
-      // the signal handler before the file exists.
-      ArmSignalCleanup(folder->fd.get(), name);
-      const int fd =
-          openat(folder->fd.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-      if (fd >= 0) {
-        return std::make_unique<PosixPendingFile>(std::move(folder), std::move(name), fd,
-                                                  target_name);
-      }
-      DisarmSignalCleanup();
-      if (errno != EEXIST) break;
-    }
-    *status = ErrnoStatus("cannot create a file beside", folder->path + target_name, errno);
-    return nullptr;
-  }
-
-  // Gives the new file, of group `group_now`, the owner, group, permissions
-  // and ACL of the file `old` at `path` that it replaces.
-  static Status KeepOwnerAndPermissions(const PosixPendingFile& pending, const std::string& path,
-                                        const struct stat& old, gid_t group_now) {
-    const auto fail = [&] {
-      return ErrnoStatus(Status::Kind::kOwnerNotKept, "cannot keep the owner of", path, errno);
-    };
-    const bool owner_differs = old.st_uid != geteuid();
-    if ((owner_differs || old.st_gid != group_now) &&
-        fchown(pending.fd(), owner_differs ? old.st_uid : static_cast<uid_t>(-1), old.st_gid) !=
-            0) {
-      return fail();
-    }
-    if (!KeepAcl(path, pending)) return fail();
-    // The umask, a change of owner or the ACL's mask may have narrowed them.
-    if (fchmod(pending.fd(), old.st_mode & 0777) != 0) return fail();
-    return Status::Ok();
-  }
-
-  // Keeps the card's group on a new file that its group may read, so that
-  // the read bits mean the same people; where that is not allowed, no group
-  // may read it. A new file never keeps an ACL it inherited.
-  static Status GiveCardPermissions(const PosixPendingFile& pending, const PosixCardFile& card,
-                                    mode_t mode) {
-    mode &= ~ProcessUmask();
-    bool set_mode = pending.folder().default_acl;
-    if (pending.folder().default_acl && fremovexattr(pending.fd(), kAccessAcl) != 0 &&
-        errno != ENODATA) {
-      return ErrnoStatus("cannot set the permissions of", pending.Target(), errno);
-    }
-    const gid_t group = card.info().st_gid;
-    if ((mode & S_IRGRP) != 0 && group != pending.folder().new_file_group &&
-        fchown(pending.fd(), static_cast<uid_t>(-1), group) != 0) {
-      mode &= ~S_IRGRP;
-      set_mode = true;
-    }
-    if (set_mode && fchmod(pending.fd(), mode) != 0) {
-      return ErrnoStatus("cannot set the permissions of", pending.Target(), errno);
-    }
-    return Status::Ok();
+    return faccessat(folder, name, W_OK, AT_EACCESS) == 0;
   }
 
   std::shared_ptr<const Folder> folder_;
-  bool expect_new_ = false;     // the last target was new
-  bool new_only_works_ = true;  // renames here can refuse to replace
 };
 
 }  // namespace
 
 std::unique_ptr<FileSystem> NewPlatformFileSystem() { return std::make_unique<PosixFileSystem>(); }
-
-void RemoveTemporaryFileOnSignals() {
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old {};
-    if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
-    struct sigaction action {};
-    action.sa_handler = OnEndingSignal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_number, &action, nullptr);
-  }
-}
 
 }  // namespace pellamar

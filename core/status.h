@@ -18,6 +18,8 @@ class Status {
     kOwnTarget,     // the target is the card itself, under another name
     kOwnerNotKept,  // the target's owner, group or permissions could not be kept
     kReadFailed,    // reading the card failed after it was opened
+    kExists,        // a file that was to be made new stands there already
+    kChanged,       // what stood at a path was replaced by another since it was looked at
     kIoError,       // anything else: permission, full disk, ...
   };
 

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "core/file_system.h"
+#include "core/replace.h"
 #include "tests/cli/child_process.h"
 #include "tests/support/expected_target.h"
 #include "tests/support/temp_folder.h"
@@ -53,21 +54,8 @@ Bytes OldTargetBytes(int i) { return Bytes(7000, static_cast<std::uint8_t>(0xA0 
 // Caught signals, and one that cannot be.
 constexpr int kSignals[] = {SIGKILL, SIGINT, SIGTERM, SIGHUP};
 
-// The part of a temporary file's name that tells this machine: read off a
-// replace begun, and abandoned, by this process.
-std::string MachineToken() {
-  TempFolder folder;
-  folder.Write("a.mcd", {1});
-  const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
-  Status status;
-  const std::unique_ptr<CardFile> card = fs->OpenCard(folder / "a.mcd", &status);
-  const std::unique_ptr<PendingFile> pending = fs->BeginReplace(folder / "a.mem", *card, &status);
-  for (const std::string& name : folder.Names()) {
-    if (name.starts_with(".pellamar-")) return name.substr(10, 8);
-  }
-  ADD_FAILURE() << "a replace made no temporary file";
-  return {};
-}
+// The part of a temporary file's name that tells this machine.
+std::string MachineToken() { return pellamar::MachineToken(NewPlatformFileSystem()->MachineId()); }
 
 enum class TargetState { kAbsent, kOld, kComplete, kBroken };
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/replace.h"
+
 #include "tests/support/expected_target.h"
 #include "tests/support/temp_folder.h"
 
@@ -24,9 +26,10 @@ Bytes Converted(const Bytes& card, std::size_t buffer_size = kCopyPieceSize) {
   const std::unique_ptr<CardFile> opened = ReadCard(*fs, folder / "a.mcd", &status);
   EXPECT_TRUE(opened) << status.message();
   if (!opened) return {};
-  const TargetHeader header = BuildTargetHeader();
+  Replacer replacer(*fs);
   std::vector<std::uint8_t> buffer(buffer_size);
-  status = WriteCard(*fs, folder / "a.mem", ConvertCard(header, *opened), buffer);
+  status = WriteCard(replacer, folder / "a.mem", TargetLook{},
+                     ConvertCard(BuildTargetHeader(), *opened), buffer);
   EXPECT_TRUE(status.ok()) << status.message();
   return folder.Read("a.mem");
 }
@@ -68,20 +71,7 @@ struct NameCase {
 class TargetName : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(TargetName, FollowsTheNamingRule) {
-  const std::string source = GetParam().source;
-  const std::string target = GetParam().target;
-  EXPECT_EQ(TargetNameFor(source), target);
-  // Each shape gives back the one name of that shape with this target.
-  for (int shape = 0; shape <= kNoCardExtension; ++shape) {
-    const std::optional<std::string> name = CardNameFor(target, shape);
-    if (name) {
-      EXPECT_EQ(TargetNameFor(*name), target) << *name;
-      EXPECT_EQ(CardShapeOf(*name), shape) << *name;
-    }
-    if (shape == CardShapeOf(source) && !source.empty()) {
-      EXPECT_EQ(name, source) << shape;
-    }
-  }
+  EXPECT_EQ(TargetNameFor(GetParam().source), GetParam().target);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -95,15 +85,46 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"caf\xC3\xA9.mcd", "caf\xC3\xA9.mem"},
                       NameCase{"\xFF\xFE.MCD", "\xFF\xFE.mem"}));
 
+// The names of the temporary files of both platforms' runs, read back, and
+// which of them a run takes for leftovers of its own machine's dead runs.
+TEST(TemporaryNames, OnlyThoseOfThisMachinesDeadRunsAreLeftovers) {
+  // A Linux machine id with its process space, and a Windows machine GUID,
+  // each beside one that differs in a character.
+  for (const auto& [id, alike] : {std::pair{"3d1219c7c4c5404aaa1f6d2a48adfda4|pid:[4026531836]",
+                                            "3d1219c7c4c5404aaa1f6d2a48adfda5|pid:[4026531836]"},
+                                  std::pair{"8f3c2a51-6d0e-4b7a-9c1e-2f4d6b8a0c3e",
+                                            "8f3c2a51-6d0e-4b7a-9c1e-2f4d6b8a0c3f"}}) {
+    const std::string token = MachineToken(id);
+    const std::string other = MachineToken(alike);
+    ASSERT_NE(token, other) << id;
+    const std::optional<TemporaryNameParts> parts =
+        ParseTemporaryName(TemporaryName(token, 4321, 9));
+    ASSERT_TRUE(parts);
+    EXPECT_EQ(parts->token, token);
+    EXPECT_EQ(parts->pid, 4321u);
+    const auto gone = [](std::uint64_t pid) { return pid != 42; };  // 42 still runs
+    const std::pair<std::string, bool> names[] = {
+        {TemporaryName(token, 7, 0), true},
+        {TemporaryName(token, 42, 0), false},
+        {TemporaryName(other, 7, 0), false},
+        {TemporaryName(token, 7, 0) + ".bak", false},
+        {".pellamar-" + token + "-x-0.tmp", false},
+        {".pellamar-" + token + "-7.tmp", false},
+        {".pellamar-" + token + "-0-3.tmp", false},
+        {".pellamar-" + token + "-7-3x.tmp", false},
+        {"a.mcd", false},
+    };
+    for (const auto& [name, leftover] : names) {
+      EXPECT_EQ(IsLeftover(name, token, gone), leftover) << name;
+    }
+  }
+}
+
 class WriteCardTest : public ::testing::Test {
  protected:
   Status Write(const std::string& target, const Bytes& card) {
     folder_.Write("card.mcd", card);
-    Status status;
-    const std::unique_ptr<CardFile> opened = ReadCard(*fs_, folder_ / "card.mcd", &status);
-    if (!opened) return status;
-    std::vector<std::uint8_t> buffer(kCopyPieceSize);
-    return WriteCard(*fs_, folder_ / target, ConvertCard(BuildTargetHeader(), *opened), buffer);
+    return testing::ConvertOne(*fs_, folder_ / "card.mcd", folder_ / target);
   }
 
   TempFolder folder_;

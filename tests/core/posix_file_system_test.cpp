@@ -1,5 +1,6 @@
 // The POSIX file system: which names the listing returns, and what a replace
 // leaves behind when it succeeds, is refused, or fails part-way.
+#include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -8,14 +9,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "core/batch_run.h"
 #include "core/card_conversion.h"
 #include "core/file_system.h"
+#include "core/replace.h"
 #include "tests/support/expected_target.h"
 #include "tests/support/fault_file_system.h"
 #include "tests/support/recording_window.h"
@@ -34,11 +39,7 @@ class PosixFileSystemTest : public ::testing::Test {
 
   // Writes the target `target` of the test folder from the card at `card`.
   Status Convert(FileSystem& fs, const std::string& card, const std::string& target) {
-    Status status;
-    const std::unique_ptr<CardFile> opened = ReadCard(fs, card, &status);
-    if (!opened) return status;
-    std::vector<std::uint8_t> buffer(kCopyPieceSize);
-    return WriteCard(fs, folder_ / target, ConvertCard(BuildTargetHeader(), *opened), buffer);
+    return testing::ConvertOne(fs, card, folder_ / target);
   }
   // Writes `target` from a card of `bytes` kept in another folder.
   Status Replace(FileSystem& fs, const std::string& target, const Bytes& bytes) {
@@ -93,11 +94,29 @@ TEST_F(PosixFileSystemTest, GivesLengthsOfFilesOnly) {
   EXPECT_EQ(fs_->FileLength(folder_ / "missing.mcd"), std::nullopt);
 }
 
-TEST_F(PosixFileSystemTest, ReadingAPipeFailsInsteadOfWaiting) {
+// Only a plain file is ever opened, also where a link leads: a pipe whose
+// writer waits for a reader, or a device whose opening does something (a
+// new terminal for /dev/ptmx), is refused as it is found.
+TEST_F(PosixFileSystemTest, OpensNothingButAPlainFileNotEvenForAMoment) {
   ASSERT_EQ(mkfifo((folder_ / "pipe.mcd").c_str(), 0644), 0);
-  Status status;
-  EXPECT_EQ(fs_->OpenCard(folder_ / "pipe.mcd", &status), nullptr);
-  EXPECT_EQ(status.kind(), Status::Kind::kNotAFile);
+  std::filesystem::create_symlink(folder_.path() / "pipe.mcd", folder_.path() / "link.mcd");
+  std::filesystem::create_symlink("/dev/ptmx", folder_.path() / "device.mcd");
+  std::atomic<bool> writer_opened = false;
+  std::thread writer([&] {  // blocks until the pipe has a reader
+    const int fd = open((folder_ / "pipe.mcd").c_str(), O_WRONLY);
+    writer_opened = true;
+    if (fd >= 0) close(fd);
+  });
+  for (const char* name : {"pipe.mcd", "link.mcd", "device.mcd"}) {
+    Status status;
+    EXPECT_EQ(fs_->OpenCard(folder_ / name, &status), nullptr) << name;
+    EXPECT_EQ(status.kind(), Status::Kind::kNotAFile) << name;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(writer_opened) << "the pipe was opened for reading";
+  const int reader = open((folder_ / "pipe.mcd").c_str(), O_RDONLY);  // lets the writer go
+  writer.join();
+  close(reader);
 }
 
 TEST_F(PosixFileSystemTest, LeavesAReadOnlyTargetAloneEvenForRoot) {
@@ -109,85 +128,6 @@ TEST_F(PosixFileSystemTest, LeavesAReadOnlyTargetAloneEvenForRoot) {
   EXPECT_EQ(status.kind(), Status::Kind::kReadOnly);
   EXPECT_EQ(folder_.Read("a.mem"), old_bytes);
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
-}
-
-// A target that follows a new one is taken to be new, and what stands there
-// is only found at commit; it is refused, kept or replaced all the same.
-TEST_F(PosixFileSystemTest, ATargetFoundOnlyAtCommitIsTreatedAsOneLookedAtFirst) {
-  namespace fs = std::filesystem;
-  const Bytes old_bytes = PatternBytes(40, 3);
-  const auto standing = [&](const std::string& name, fs::perms perms) {
-    folder_.Write(name, old_bytes);
-    fs::permissions(folder_.path() / name, perms);
-  };
-  standing("read-only.mem", fs::perms::owner_read);
-  standing("private.mem", fs::perms::owner_read | fs::perms::owner_write);
-  fs::create_directory(folder_.path() / "folder.mem");
-  folder_.Write("elsewhere.bin", old_bytes);
-  fs::create_symlink(folder_.path() / "elsewhere.bin", folder_.path() / "link.mem");
-
-  int fresh = 0;
-  const auto after_a_new_target = [&](const std::string& target) {
-    EXPECT_TRUE(Replace(*fs_, "new" + std::to_string(fresh++) + ".mem", {1}).ok());
-    return Replace(*fs_, target, PatternBytes(80));
-  };
-  EXPECT_EQ(after_a_new_target("read-only.mem").kind(), Status::Kind::kReadOnly);
-  EXPECT_EQ(folder_.Read("read-only.mem"), old_bytes);
-  EXPECT_EQ(after_a_new_target("folder.mem").kind(), Status::Kind::kIsFolder);
-  ASSERT_TRUE(after_a_new_target("private.mem").ok());
-  EXPECT_EQ(ModeOf("private.mem"), 0600u);
-  EXPECT_EQ(folder_.Read("private.mem"), ExpectedTarget(PatternBytes(80)));
-  ASSERT_TRUE(after_a_new_target("link.mem").ok());
-  EXPECT_FALSE(fs::is_symlink(folder_.path() / "link.mem"));
-  EXPECT_EQ(folder_.Read("elsewhere.bin"), old_bytes);
-  if (geteuid() == 0) {  // a card of another group: the replaced target keeps its own
-    cards_.Write("grouped.mcd", PatternBytes(8));
-    ASSERT_EQ(chown((cards_ / "grouped.mcd").c_str(), 0, 100), 0);
-    chmod((cards_ / "grouped.mcd").c_str(), 0640);
-    EXPECT_TRUE(Replace(*fs_, "new.mem", {1}).ok());
-    ASSERT_TRUE(Convert(*fs_, cards_ / "grouped.mcd", "private.mem").ok());
-    struct stat st;
-    ASSERT_EQ(stat((folder_ / "private.mem").c_str(), &st), 0);
-    EXPECT_EQ(st.st_gid, 0u);
-  }
-  for (const std::string& name : folder_.Names()) EXPECT_FALSE(name.starts_with(".")) << name;
-}
-
-// The same, as a user who is not root: a new file that its owner may not
-// read still takes over a target found at commit, and a folder that takes no
-// new file does not hide why a later target must not be replaced.
-TEST_F(PosixFileSystemTest, AsAUserATargetFoundAtCommitKeepsItsRulesAndReasons) {
-  if (geteuid() != 0) GTEST_SKIP() << "another user needs root";
-  cards_.Write("others.mcd", PatternBytes(30));  // readable by others, not by its owner
-  chmod((cards_ / "others.mcd").c_str(), 0044);
-  chmod(folder_.path().c_str(), 0777);
-  folder_.Write("kept.mem", {9});
-  ASSERT_EQ(chown((folder_ / "kept.mem").c_str(), 1001, 1001), 0);
-  TempFolder closed;  // the user may not write it
-  std::filesystem::create_directory(closed.path() / "folder.mem");
-  const pid_t child = fork();
-  if (child == 0) {
-    if (setresgid(1001, 1001, 1001) != 0 || setresuid(1001, 1001, 1001) != 0) _exit(99);
-    const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
-    const auto convert = [&](const std::string& target) {
-      Status status;
-      const std::unique_ptr<CardFile> card = ReadCard(*fs, cards_ / "others.mcd", &status);
-      std::vector<std::uint8_t> buffer(kCopyPieceSize);
-      if (!card) return status;
-      return WriteCard(*fs, target, ConvertCard(BuildTargetHeader(), *card), buffer);
-    };
-    int wrong = !convert(folder_ / "new.mem").ok();
-    wrong += 2 * !convert(folder_ / "kept.mem").ok();
-    wrong += 4 * convert(closed / "new.mem").ok();
-    wrong += 8 * (convert(closed / "folder.mem").kind() != Status::Kind::kIsFolder);
-    _exit(wrong);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "1 new, 2 kept, 4 closed, 8 folder went wrong";
-  EXPECT_EQ(folder_.Read("kept.mem"), ExpectedTarget(PatternBytes(30)));
-  EXPECT_EQ(ModeOf("kept.mem"), 0644u);
 }
 
 TEST_F(PosixFileSystemTest, ReplacesALinkInsteadOfWritingThroughIt) {
@@ -212,32 +152,125 @@ TEST_F(PosixFileSystemTest, AWriteThatStopsPartWayKeepsTheOldTargetAndNoTemporar
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
 }
 
+// What stands at the target turns into a folder after it was looked at, so
+// that the rename into its place fails.
+class FolderAtCommit : public testing::ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  std::unique_ptr<PendingFile> CreateBeside(const std::string& path, const std::string& name,
+                                            const TargetLook& look, const CardFile& card,
+                                            Status* status) override {
+    std::unique_ptr<PendingFile> pending = real().CreateBeside(path, name, look, card, status);
+    std::filesystem::create_directories(path + "/inside");
+    return pending;
+  }
+};
+
 TEST_F(PosixFileSystemTest, AFailedRenameLeavesNoTemporaryFile) {
-  std::filesystem::create_directories(folder_.path() / "a.mem" / "inside");
-  EXPECT_FALSE(Replace(*fs_, "a.mem", PatternBytes(100)).ok());
+  FolderAtCommit turning(*fs_);
+  EXPECT_EQ(Replace(turning, "a.mem", PatternBytes(100)).kind(), Status::Kind::kIoError);
   EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"});
-  EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "a.mem"));
+  EXPECT_TRUE(std::filesystem::is_directory(folder_.path() / "a.mem" / "inside"));
+}
+
+// Only a file that a dead run of this machine left is removed: not a live
+// run's, not another machine's, nor anything that is no plain file.
+TEST_F(PosixFileSystemTest, RemovesLeftoversOfDeadRunsOfThisMachineOnly) {
+  const pid_t ended = fork();
+  if (ended == 0) _exit(0);
+  ASSERT_EQ(waitpid(ended, nullptr, 0), ended);
+  const std::string token = MachineToken(fs_->MachineId());
+  const std::string dead = TemporaryName(token, static_cast<std::uint64_t>(ended), 3);
+  const std::vector<std::string> kept = {
+      TemporaryName(token, static_cast<std::uint64_t>(getpid()), 3),
+      TemporaryName(MachineToken("another machine"), static_cast<std::uint64_t>(ended), 3),
+      TemporaryName(token, static_cast<std::uint64_t>(ended), 4) + ".bak", "a.mcd"};
+  for (const std::string& name : kept) folder_.Write(name, {1});
+  folder_.Write(dead, {1});
+  const std::string dead_link = TemporaryName(token, static_cast<std::uint64_t>(ended), 5);
+  std::filesystem::create_symlink(folder_.path() / "a.mcd", folder_.path() / dead_link);
+  RemoveLeftovers(*fs_, folder_.Folder());
+  std::vector<std::string> expected = kept;
+  expected.push_back(dead_link);
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(folder_.Names(), expected);
+}
+
+// A listing that the system breaks off ends in an error with the system's
+// words, never in a quiet end: here the descriptor that the listing reads
+// the folder through is made to name a plain file partway.
+TEST_F(PosixFileSystemTest, AListingThatBreaksOffSaysWhy) {
+  const std::string long_name(200, 'x');  // more names than one read of the folder takes
+  for (int i = 0; i < 400; ++i) folder_.Write(long_name + std::to_string(i) + ".mcd", {1});
+  Status status;
+  const std::unique_ptr<CardListing> listing = fs_->ListCards(folder_.Folder(), &status);
+  ASSERT_TRUE(listing) << status.message();
+  ASSERT_EQ(listing->Next().kind, ListEntry::Kind::kName);
+  int reading = -1;  // the descriptor open on the folder for reading, not the O_PATH one
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    const int fd = std::stoi(entry.path().filename().string());
+    if (std::filesystem::read_symlink(entry.path(), ignored) == folder_.path() &&
+        (fcntl(fd, F_GETFL) & O_PATH) == 0) {
+      reading = fd;
+    }
+  }
+  ASSERT_GE(reading, 0);
+  const int file = open((folder_ / (long_name + "0.mcd")).c_str(), O_RDONLY);
+  ASSERT_EQ(dup2(file, reading), reading);
+  close(file);
+  ListEntry entry = listing->Next();
+  while (entry.kind == ListEntry::Kind::kName) entry = listing->Next();
+  EXPECT_EQ(entry.kind, ListEntry::Kind::kError);
+  EXPECT_EQ(entry.reason, "not a directory");
+}
+
+// Runs setfacl or getfacl; the output of getfacl without its comments.
+std::optional<std::string> Acl(const std::string& command) {
+  std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) return std::nullopt;
+  std::string out;
+  for (int c; (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
+  if (pclose(pipe) != 0) return std::nullopt;
+  return out;
 }
 
 // A target holds its card's bytes: no one who may not read the card may
-// read the target, and the umask still has its say.
+// read the target, and the umask still has its say, also in a folder whose
+// inherited ACL the new file is rid of.
 TEST_F(PosixFileSystemTest, ANewTargetIsReadableOnlyByWhoMayReadItsCard) {
   const std::pair<const char*, mode_t> cards[] = {
       {"open", 0644}, {"private", 0600}, {"from-cd", 0444}, {"shared", 0666}};
-  for (const auto& [name, mode] : cards) {
-    folder_.Write(std::string(name) + ".mcd", {1});
-    chmod((folder_ / (std::string(name) + ".mcd")).c_str(), mode);
+  struct Case {
+    mode_t umask;
+    std::vector<mode_t> modes;  // of the targets of `cards`, in their order
+  };
+  const Case cases[] = {{022, {0644, 0600, 0644, 0644}},  // the owner may replace from-cd's
+                        {077, {0600, 0600, 0600, 0600}},
+                        {002, {0644, 0600, 0644, 0644}}};
+  for (const bool inherited : {false, true}) {
+    for (const Case& c : cases) {
+      TempFolder folder;
+      for (const auto& [name, mode] : cards) {
+        folder.Write(std::string(name) + ".mcd", {1});
+        chmod((folder / (std::string(name) + ".mcd")).c_str(), mode);
+      }
+      if (inherited && !Acl("setfacl -d -m u:1007:rw " + folder.path().string())) {
+        GTEST_SKIP() << "no setfacl, or ACLs are not supported here";
+      }
+      std::vector<mode_t> modes;
+      const mode_t saved = umask(c.umask);
+      for (const auto& [name, mode] : cards) {
+        const std::string target = std::string(name) + ".mem";
+        EXPECT_TRUE(
+            testing::ConvertOne(*fs_, folder / (std::string(name) + ".mcd"), folder / target).ok());
+        struct stat st;
+        modes.push_back(stat((folder / target).c_str(), &st) == 0 ? st.st_mode & 0777 : 0);
+      }
+      umask(saved);
+      EXPECT_EQ(modes, c.modes) << "umask " << std::oct << c.umask << (inherited ? " ACL" : "");
+    }
   }
-  const mode_t saved = umask(022);
-  for (const auto& [name, mode] : cards) {
-    ASSERT_TRUE(
-        Convert(*fs_, folder_ / (std::string(name) + ".mcd"), std::string(name) + ".mem").ok());
-  }
-  umask(saved);
-  EXPECT_EQ(ModeOf("open.mem"), 0644u);
-  EXPECT_EQ(ModeOf("private.mem"), 0600u);
-  EXPECT_EQ(ModeOf("from-cd.mem"), 0644u);  // the owner may replace it next time
-  EXPECT_EQ(ModeOf("shared.mem"), 0644u);
 }
 
 TEST_F(PosixFileSystemTest, AReplacedTargetKeepsItsPermissions) {
@@ -311,185 +344,77 @@ class OwnersAndGroups : public ::testing::TestWithParam<OwnerCase> {};
 TEST_P(OwnersAndGroups, NoTargetIsReadableByMoreThanItsCardAndNoneChangesHands) {
   if (geteuid() != 0) GTEST_SKIP() << "other users and groups need root";
   const OwnerCase& c = GetParam();
-  for (const bool warm : {false, true}) {
-    SCOPED_TRACE(warm ? "after a new target" : "first target");
-    TempFolder folder;
-    TempFolder reports;  // where the runner may write whatever the folder allows
-    chmod(reports.path().c_str(), 0777);
-    folder.Write("a.mcd", PatternBytes(100, 1));
-    ASSERT_EQ(chown((folder / "a.mcd").c_str(), c.card_owner, c.card_group), 0);
-    chmod((folder / "a.mcd").c_str(), c.card_mode);
-    if (c.old_target) {
-      folder.Write("a.mem", {9});
-      ASSERT_EQ(chown((folder / "a.mem").c_str(), c.card_owner, c.card_group), 0);
-      chmod((folder / "a.mem").c_str(), c.old_mode);
-    }
-    chmod(folder.path().c_str(), c.folder_mode);
-    const pid_t child = fork();
-    if (child == 0) {
-      // The run, as the runner: its reasons go back through a file.
-      if (setgroups(c.runner_groups.size(), c.runner_groups.data()) != 0 ||
-          setresgid(c.runner_group, c.runner_group, c.runner_group) != 0 ||
-          setresuid(c.runner, c.runner, c.runner) != 0) {
-        _exit(2);
-      }
-      const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
-      // After a new target the next one is taken to be new, and what stands
-      // there is only found at commit: both ways must end alike.
-      if (warm) {
-        reports.Write("warm.mcd", {1});
-        Status warmed;
-        const std::unique_ptr<CardFile> card = ReadCard(*fs, reports / "warm.mcd", &warmed);
-        std::vector<std::uint8_t> buffer(kCopyPieceSize);
-        if (!card ||
-            !WriteCard(*fs, reports / "warm.mem", ConvertCard(BuildTargetHeader(), *card), buffer)
-                 .ok()) {
-          _exit(3);
-        }
-      }
-      std::string foretold;  // what a dry run says a run would refuse
-      DryRun(*fs, folder.Folder(), [&](const CardVerdict& verdict) {
-        if (verdict.kind == CardVerdict::Kind::kSkip) foretold = verdict.words;
-      });
-      testing::RecordingWindow window(folder.Folder());
-      const BatchReport report = btnStart_Click(window, *fs);
-      std::ofstream(reports.path() / "report.txt")
-          << (report.first_failures.empty() ? "" : report.first_failures[0].reason) << '\n'
-          << foretold << '\n';
-      _exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    std::string reason;
-    std::string foretold;
-    std::ifstream report(reports.path() / "report.txt");
-    std::getline(report, reason);
-    std::getline(report, foretold);
-    EXPECT_EQ(reason, c.reason ? c.reason : "");
-    EXPECT_EQ(foretold, reason);
-    struct stat st;
-    ASSERT_EQ(stat((folder / "a.mem").c_str(), &st), 0);
-    EXPECT_EQ(st.st_uid, c.owner);
-    EXPECT_EQ(st.st_gid, c.group);
-    EXPECT_EQ(st.st_mode & 07777, c.mode);
-    EXPECT_EQ(folder.Read("a.mem") == Bytes{9}, c.reason != nullptr);
+  TempFolder folder;
+  TempFolder reports;  // where the runner may write whatever the folder allows
+  chmod(reports.path().c_str(), 0777);
+  folder.Write("a.mcd", PatternBytes(100, 1));
+  ASSERT_EQ(chown((folder / "a.mcd").c_str(), c.card_owner, c.card_group), 0);
+  chmod((folder / "a.mcd").c_str(), c.card_mode);
+  if (c.old_target) {
+    folder.Write("a.mem", {9});
+    ASSERT_EQ(chown((folder / "a.mem").c_str(), c.card_owner, c.card_group), 0);
+    chmod((folder / "a.mem").c_str(), c.old_mode);
   }
+  chmod(folder.path().c_str(), c.folder_mode);
+  const pid_t child = fork();
+  if (child == 0) {
+    // The run, as the runner: its reasons go back through a file.
+    if (setgroups(c.runner_groups.size(), c.runner_groups.data()) != 0 ||
+        setresgid(c.runner_group, c.runner_group, c.runner_group) != 0 ||
+        setresuid(c.runner, c.runner, c.runner) != 0) {
+      _exit(2);
+    }
+    const std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
+    std::string foretold;  // what a dry run says a run would refuse
+    DryRun(*fs, folder.Folder(), [&](const CardVerdict& verdict) {
+      if (verdict.kind == CardVerdict::Kind::kSkip) foretold = verdict.words;
+    });
+    testing::RecordingWindow window(folder.Folder());
+    const BatchReport report = btnStart_Click(window, *fs);
+    std::ofstream(reports.path() / "report.txt")
+        << (report.first_failures.empty() ? "" : report.first_failures[0].reason) << '\n'
+        << foretold << '\n';
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::string reason;
+  std::string foretold;
+  std::ifstream report(reports.path() / "report.txt");
+  std::getline(report, reason);
+  std::getline(report, foretold);
+  EXPECT_EQ(reason, c.reason ? c.reason : "");
+  EXPECT_EQ(foretold, reason);
+  struct stat st;
+  ASSERT_EQ(stat((folder / "a.mem").c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, c.owner);
+  EXPECT_EQ(st.st_gid, c.group);
+  EXPECT_EQ(st.st_mode & 07777, c.mode);
+  EXPECT_EQ(folder.Read("a.mem") == Bytes{9}, c.reason != nullptr);
 }
 
-// clang-format off: one case a line, in the order of the fields.
+constexpr char kNotKept[] =
+    "a.mem could not keep its owner and permissions (operation not permitted)";
+
+// One case a line, in the order of the fields.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Cases, OwnersAndGroups,
     ::testing::Values(
-        OwnerCase{"the card's group is not the runner's",
-                  1001,
-                  2001,
-                  0640,
-                  false,
-                  0,
-                  1001,
-                  3001,
-                  {},
-                  1001,
-                  3001,
-                  0600,
-                  nullptr},
-        OwnerCase{"the runner is in the card's group",
-                  1001,
-                  2001,
-                  0640,
-                  false,
-                  0,
-                  1001,
-                  3001,
-                  {2001},
-                  1001,
-                  2001,
-                  0640,
-                  nullptr},
-        OwnerCase{"root converts a user's card",
-                  1001,
-                  2001,
-                  0640,
-                  false,
-                  0,
-                  0,
-                  0,
-                  {},
-                  0,
-                  2001,
-                  0640,
-                  nullptr},
-        OwnerCase{"root replaces a user's target",
-                  1001,
-                  2001,
-                  0644,
-                  true,
-                  0600,
-                  0,
-                  0,
-                  {},
-                  1001,
-                  2001,
-                  0600,
-                  nullptr},
-        OwnerCase{"another user may not write the target",
-                  1001,
-                  1001,
-                  0644,
-                  true,
-                  0644,
-                  1002,
-                  1002,
-                  {},
-                  1001,
-                  1001,
-                  0644,
-                  "a.mem is read-only"},
-        OwnerCase{"another user could not keep its owner",
-                  1001,
-                  1001,
-                  0644,
-                  true,
-                  0666,
-                  1002,
-                  1002,
-                  {},
-                  1001,
-                  1001,
-                  0666,
-                  "a.mem could not keep its owner and permissions (operation not permitted)"},
-        OwnerCase{"the runner may not write the folder",
-                  1001,
-                  1001,
-                  0644,
-                  true,
-                  0666,
-                  1001,
-                  1001,
-                  {},
-                  1001,
-                  1001,
-                  0666,
-                  "a.mem could not be written (permission denied)",
-                  0755}),
-    // clang-format on
+        OwnerCase{"the card's group is not the runner's", 1001, 2001, 0640, false, 0, 1001, 3001, {}, 1001, 3001, 0600, nullptr},
+        OwnerCase{"the runner is in the card's group", 1001, 2001, 0640, false, 0, 1001, 3001, {2001}, 1001, 2001, 0640, nullptr},
+        OwnerCase{"root converts a user's card", 1001, 2001, 0640, false, 0, 0, 0, {}, 0, 2001, 0640, nullptr},
+        OwnerCase{"root replaces a user's target", 1001, 2001, 0644, true, 0600, 0, 0, {}, 1001, 2001, 0600, nullptr},
+        OwnerCase{"another user may not write the target", 1001, 1001, 0644, true, 0644, 1002, 1002, {}, 1001, 1001, 0644, "a.mem is read-only"},
+        OwnerCase{"another user could not keep its owner", 1001, 1001, 0644, true, 0666, 1002, 1002, {}, 1001, 1001, 0666, kNotKept},
+        OwnerCase{"the runner may not write the folder", 1001, 1001, 0644, true, 0666, 1001, 1001, {}, 1001, 1001, 0666, "a.mem could not be written (permission denied)", 0755}),
     [](const auto& info) {
       std::string name = info.param.what;
-      std::replace_if(
-          name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
+      std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
       return name;
     });
-
-// Runs setfacl or getfacl; the output of getfacl without its comments.
-std::optional<std::string> Acl(const std::string& command) {
-  std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-  if (pipe == nullptr) return std::nullopt;
-  std::string out;
-  for (int c; (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
-  if (pclose(pipe) != 0) return std::nullopt;
-  return out;
-}
+// clang-format on
 
 TEST_F(PosixFileSystemTest, AclsAreKeptOnReplacedTargetsAndNeverWidenNewOnes) {
   folder_.Write("a.mcd", {1});

@@ -45,6 +45,7 @@ class FaultyCard : public CardFile {
 
   std::uint64_t Length() const override { return real_->Length(); }
   std::optional<std::int64_t> ModifiedTime() const override { return real_->ModifiedTime(); }
+  std::optional<FileIdentity> Identity() const override { return real_->Identity(); }
   const CardFile& Opened() const override { return real_->Opened(); }
 
   Status Read(std::span<std::uint8_t> out, std::size_t* got) override {
@@ -76,6 +77,7 @@ class FailingClose : public PendingFile {
   Status Commit() override {
     return Status::Error(Status::Kind::kIoError, "injected", "input/output error");
   }
+  std::optional<FileIdentity> Identity() const override { return std::nullopt; }
 
  private:
   std::unique_ptr<PendingFile> real_;
@@ -128,6 +130,7 @@ class HeldTarget : public PendingFile {
   bool held() const { return target_.held(); }
   Status Write(std::span<const ByteView> pieces) override { return real_->Write(pieces); }
   Status Commit() override { return real_->Commit(); }
+  std::optional<FileIdentity> Identity() const override { return real_->Identity(); }
 
  private:
   HeldOpen target_;
@@ -143,6 +146,7 @@ class LimitedWrites : public PendingFile {
     return real_->Write(pieces);
   }
   Status Commit() override { return real_->Commit(); }
+  std::optional<FileIdentity> Identity() const override { return real_->Identity(); }
 
  private:
   std::unique_ptr<PendingFile> real_;
@@ -169,10 +173,12 @@ std::unique_ptr<CardFile> FaultFileSystem::OpenCard(const std::string& path, Sta
   return std::make_unique<FaultyCard>(std::move(card), fault->second);
 }
 
-std::unique_ptr<PendingFile> FaultFileSystem::BeginReplace(const std::string& path,
+std::unique_ptr<PendingFile> FaultFileSystem::CreateBeside(const std::string& path,
+                                                           const std::string& temporary,
+                                                           const TargetLook& look,
                                                            const CardFile& card, Status* status) {
   const std::string name = NameOf(path);
-  std::unique_ptr<PendingFile> pending = real().BeginReplace(path, card, status);
+  std::unique_ptr<PendingFile> pending = real().CreateBeside(path, temporary, look, card, status);
   if (!pending) return nullptr;
   if (failing_closes_.count(name) > 0) return std::make_unique<FailingClose>(std::move(pending));
   if (failing_writes_.count(name) == 0) return pending;

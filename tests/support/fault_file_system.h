@@ -28,14 +28,23 @@ class ForwardingFileSystem : public FileSystem {
   std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override {
     return real_.OpenCard(path, status);
   }
-  std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
+  Status LookAt(const std::string& path, const CardFile& card, TargetLook* look) override {
+    return real_.LookAt(path, card, look);
+  }
+  Status CheckCreate(const std::string& path) override { return real_.CheckCreate(path); }
+  std::unique_ptr<PendingFile> CreateBeside(const std::string& path, const std::string& name,
+                                            const TargetLook& look, const CardFile& card,
                                             Status* status) override {
-    return real_.BeginReplace(path, card, status);
+    return real_.CreateBeside(path, name, look, card, status);
   }
-  Status CheckReplace(const std::string& path, const CardFile& card) override {
-    return real_.CheckReplace(path, card);
+  std::vector<std::string> ListNamesStartingWith(const std::string& folder,
+                                                 const std::string& prefix) override {
+    return real_.ListNamesStartingWith(folder, prefix);
   }
-  void RemoveLeftovers(const std::string& folder) override { real_.RemoveLeftovers(folder); }
+  void RemoveFile(const std::string& path) override { real_.RemoveFile(path); }
+  const std::string& MachineId() override { return real_.MachineId(); }
+  std::uint64_t ProcessId() override { return real_.ProcessId(); }
+  bool IsProcessGone(std::uint64_t pid) override { return real_.IsProcessGone(pid); }
 
  protected:
   FileSystem& real() { return real_; }
@@ -70,7 +79,8 @@ class FaultFileSystem : public ForwardingFileSystem {
   void BreakListingAfter(std::size_t names) { break_listing_after_ = names; }
   std::unique_ptr<CardListing> ListCards(const std::string& folder, Status* status) override;
   std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override;
-  std::unique_ptr<PendingFile> BeginReplace(const std::string& path, const CardFile& card,
+  std::unique_ptr<PendingFile> CreateBeside(const std::string& path, const std::string& name,
+                                            const TargetLook& look, const CardFile& card,
                                             Status* status) override;
 
  private:

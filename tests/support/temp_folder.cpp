@@ -7,6 +7,8 @@
 #include <iterator>
 #include <random>
 
+#include "core/card_conversion.h"
+
 namespace pellamar::testing {
 namespace fs = std::filesystem;
 namespace {
@@ -102,6 +104,18 @@ std::vector<std::string> ListedCards(FileSystem& fs, const std::string& folder) 
   EXPECT_EQ(listing->Next().kind, ListEntry::Kind::kEnd);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+Status ConvertOne(FileSystem& fs, const std::string& card, const std::string& target) {
+  Status status;
+  const std::unique_ptr<CardFile> opened = ReadCard(fs, card, &status);
+  if (!opened) return status;
+  TargetLook look;
+  status = fs.LookAt(target, *opened, &look);
+  if (!status.ok()) return status;
+  std::vector<std::uint8_t> buffer(kCopyPieceSize);
+  Replacer replacer(fs);
+  return WriteCard(replacer, target, look, ConvertCard(BuildTargetHeader(), *opened), buffer);
 }
 
 }  // namespace pellamar::testing

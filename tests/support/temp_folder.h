@@ -41,4 +41,8 @@ Bytes RealCard(const std::string& name);
 // when the folder cannot be listed or the listing does not end cleanly.
 std::vector<std::string> ListedCards(FileSystem& fs, const std::string& folder);
 
+// Converts the card at `card` into the target at `target` through `fs`, as a
+// run converts one card: looked at, refused for the run's reasons, written.
+Status ConvertOne(FileSystem& fs, const std::string& card, const std::string& target);
+
 }  // namespace pellamar::testing

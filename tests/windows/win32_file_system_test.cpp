@@ -15,6 +15,7 @@
 #include "core/batch_run.h"
 #include "core/card_conversion.h"
 #include "core/file_system.h"
+#include "core/replace.h"
 #include "core/wide_text.h"
 #include "core/win32_replace_calls.h"
 #include "tests/support/expected_target.h"
@@ -166,12 +167,7 @@ class Win32FileSystemTest : public ::testing::Test {
   // Writes the target `name` from a card of `bytes` kept in another folder.
   Status Replace(const std::string& name, const Bytes& bytes) {
     cards_.Write("card.mcd", bytes);
-    Status status;
-    const std::unique_ptr<CardFile> card = fs_->OpenCard(cards_ / "card.mcd", &status);
-    if (!card) return status;
-    std::vector<std::uint8_t> buffer(kCopyPieceSize);
-    return WriteCard(*fs_, folder_.Folder() + name, ConvertCard(BuildTargetHeader(), *card),
-                     buffer);
+    return testing::ConvertOne(*fs_, cards_ / "card.mcd", folder_.Folder() + name);
   }
 
   // The whole file that OpenCard opens, read as the run reads it.
@@ -324,7 +320,7 @@ TEST_F(Win32FileSystemTest, LeavesAReadOnlyTargetAsItWas) {
 
 // What a dry run asks: the refusals that can be told without opening the
 // target to write; an ACL that denies writing is left to the replace.
-TEST_F(Win32FileSystemTest, ACheckBeforeAReplaceOpensNothingToWrite) {
+TEST_F(Win32FileSystemTest, ALookBeforeAReplaceOpensNothingToWrite) {
   folder_.Write("a.mem", {1});
   SetAttributes(L"a.mem", FILE_ATTRIBUTE_READONLY);
   folder_.Write("b.mem", {1});
@@ -333,10 +329,13 @@ TEST_F(Win32FileSystemTest, ACheckBeforeAReplaceOpensNothingToWrite) {
   Status status;
   const std::unique_ptr<CardFile> card = fs_->OpenCard(cards_ / "card.mcd", &status);
   ASSERT_TRUE(card) << status.message();
-  EXPECT_EQ(fs_->CheckReplace(folder_ / "a.mem", *card).kind(), Status::Kind::kReadOnly);
-  EXPECT_TRUE(fs_->CheckReplace(folder_ / "b.mem", *card).ok());
-  EXPECT_TRUE(fs_->CheckReplace(folder_ / "new.mem", *card).ok());
-  EXPECT_EQ(fs_->CheckReplace(cards_ / "card.mcd", *card).kind(), Status::Kind::kOwnTarget);
+  TargetLook look;
+  EXPECT_EQ(fs_->LookAt(folder_ / "a.mem", *card, &look).kind(), Status::Kind::kReadOnly);
+  EXPECT_TRUE(fs_->LookAt(folder_ / "b.mem", *card, &look).ok());
+  EXPECT_EQ(look.kind, TargetLook::Kind::kFile);
+  EXPECT_TRUE(fs_->LookAt(folder_ / "new.mem", *card, &look).ok());
+  EXPECT_EQ(look.kind, TargetLook::Kind::kNothing);
+  EXPECT_EQ(fs_->LookAt(cards_ / "card.mcd", *card, &look).kind(), Status::Kind::kOwnTarget);
   EXPECT_EQ(calls_.opened_to_write, 0);
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "b.mem"}));
 }
@@ -498,7 +497,7 @@ TEST_F(Win32FileSystemTest, RemovesLeftoversOfEndedRunsOfThisMachineOnly) {
   for (const std::string& name : kept) folder_.Write(name, {1});
   folder_.Write(machine + ended + "3.tmp", {1});
 
-  fs_->RemoveLeftovers(folder_.Folder());
+  RemoveLeftovers(*fs_, folder_.Folder());
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(folder_.Names(), kept);
 }
