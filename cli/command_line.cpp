@@ -12,6 +12,10 @@ constexpr char kUsage[] = "Usage: pellamar-cli [--verbose] [--dry-run | --verify
 constexpr char kHelp[] =
     "Converts every Bleem! memory card (*.mcd) of a folder into a Virtual Game\n"
     "Station memory card (.mem) beside it: the card's bytes behind a 64-byte header.\n"
+    "A .mem that holds something else goes to the desktop's trash (the Recycle Bin\n"
+    "on Windows) before its new bytes take its place; one that already holds them\n"
+    "is left as it is. A card that is not of a memory card's size (131,072 bytes)\n"
+    "is converted as it is, and named in the report.\n"
     "\n"
     "PATH is the folder of the cards, or any card in it: cards/slot1.mcd selects\n"
     "cards/, and slot1.mcd the current folder.\n"
@@ -33,15 +37,18 @@ constexpr char kHelp[] =
     "word, the card's name, a colon and what it found; then a summary. The words:\n"
     "  new               the .mem does not exist and would be created\n"
     "  same              the .mem already holds this conversion\n"
-    "  replace           the .mem holds something else and would be replaced\n"
+    "  replace           the .mem holds something else and would be replaced; the\n"
+    "                    old one would go to the trash\n"
     "  replace-modified  the .mem holds something else and was modified after its\n"
-    "                    card: converting would undo that change\n"
+    "                    card: converting would move those saves to the trash\n"
     "  skip              the card would not be converted, for the reason given\n"
     "  missing           (--verify) the .mem does not exist\n"
     "  length            (--verify) the .mem has another length\n"
     "  differs           (--verify) the .mem differs, at the offset given\n"
     "  unreadable        (--verify) the .mem could not be read\n"
     "  exact             (--verify --verbose) the .mem is exactly the conversion\n"
+    "A card of another size than a memory card's has that said on its line, which\n"
+    "a verify shows also without --verbose.\n"
     "A .mem that no card of the folder gives is not looked at.\n"
     "\n"
     "Exit status:\n"
@@ -52,6 +59,8 @@ constexpr char kHelp[] =
     "     stopped early\n"
     "  2  the command line was wrong\n"
     "  3  the final report could not be written (standard output was closed or full)\n"
+    "  4  as 0, but a card is not of a memory card's size, and readers of its .mem\n"
+    "     may refuse it\n"
     "\n"
     "Examples:\n"
     "  pellamar-cli --dry-run cards/   before converting: what would be replaced\n"
@@ -124,7 +133,8 @@ std::string SourceTextFor(std::string path, PathKind kind, char separator) {
 int ExitStatusFor(const BatchReport& report, bool report_written) {
   if (!report.ran) return kExitUsage;
   if (!report_written) return kExitReportLost;
-  return report.AllConverted() ? kExitConverted : kExitNotConverted;
+  if (!report.AllConverted()) return kExitNotConverted;
+  return report.other_sizes > 0 ? kExitOtherSizes : kExitConverted;
 }
 
 void PrintHelp(std::ostream& out) { out << kUsage << '\n' << kHelp; }

@@ -16,6 +16,7 @@ inline constexpr int kExitConverted = 0;     // every card converted, or there w
 inline constexpr int kExitNotConverted = 1;  // a card not converted, or the folder failed
 inline constexpr int kExitUsage = 2;         // the arguments make no sense
 inline constexpr int kExitReportLost = 3;    // the final report could not be written
+inline constexpr int kExitOtherSizes = 4;    // as kExitConverted, but a card is of another size
 
 struct CommandLine {
   enum class Action { kRun, kHelp, kVersion, kUsageError };

@@ -16,7 +16,7 @@ int CheckFolder(FileSystem& fs, const std::string& source_text, CommandLine::Mod
   // A line that cannot be written is given up, as progress is; the summary
   // then fails too, and the exit status says so.
   const VerdictSink print = [&](const CardVerdict& verdict) {
-    if (verdict.kind == CardVerdict::Kind::kExact && !verbose) return;
+    if (verdict.kind == CardVerdict::Kind::kExact && !verbose && !verdict.other_size) return;
     out << VerdictLine(verdict) << '\n';
     any_line = true;
   };

@@ -37,12 +37,23 @@ struct BatchReport {
   // A dry run's processed cards whose targets hold something else and were
   // modified after their cards.
   std::int64_t modified_targets = 0;
+  // Processed cards that are not of a memory card's size, and what to say
+  // of them: the first kListedFailures, in listing order.
+  std::int64_t other_sizes = 0;
+  std::vector<CardFailure> first_other_sizes;
+  // Files that a replace moved to the trash, named "trash_name" there: the
+  // first kListedFailures target names, in listing order.
+  std::int64_t trashed = 0;
+  std::vector<std::string> first_trashed;
+  std::string trash_name;
 
   static constexpr std::size_t kListedFailures = 10;
 
   bool AllConverted() const {
     return !folder_unreadable && !listing_stopped_early && not_converted == 0;
   }
+  // Converted, and every card of a memory card's size.
+  bool AllConvertedAsCards() const { return AllConverted() && other_sizes == 0; }
 };
 
 // What a dry run says a run would do with one card, or what a verify found
@@ -66,6 +77,7 @@ struct CardVerdict {
   Kind kind = Kind::kSkip;
   std::string name;
   std::string words;
+  bool other_size = false;  // the card is not of a memory card's size: its words say so
 };
 
 // " (reason)" for a failure whose reason the system gave, else nothing.
@@ -74,6 +86,11 @@ std::string Why(const std::string& reason);
 // Why a card whose target is `shown_target` (shown by ShownName) was not
 // converted, after `status` refused or failed it.
 std::string FailureWords(const std::string& shown_target, const Status& status);
+
+// What the report says of a card of `length` bytes when that is not a
+// memory card's size ("holds 65,536 bytes where a memory card holds
+// 131,072"), or "" when it is.
+std::string SizeNote(std::uint64_t length);
 
 // The final message box's text and style for `report`.
 std::string FinalMessage(const BatchReport& report);

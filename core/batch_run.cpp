@@ -44,6 +44,16 @@ class TargetRecord {
     takers_.push_back(std::move(taker));
   }
 
+  // A card read in this walk that has other names, so that it may also
+  // stand at a target; and the one that is the file `file`, or nullptr.
+  void Read(const std::optional<FileIdentity>& file, const std::string& card) {
+    if (file) cards_.emplace(*file, card);
+  }
+  const std::string* CardOf(const std::optional<FileIdentity>& file) const {
+    const auto found = file ? cards_.find(*file) : cards_.end();
+    return found == cards_.end() ? nullptr : &found->second;
+  }
+
  private:
   std::string KeyOf(const std::string& target) const {
     return folds_case_ ? AsciiLower(target) : target;
@@ -53,6 +63,7 @@ class TargetRecord {
   std::vector<Taker> takers_;
   std::unordered_map<std::string, std::size_t> by_name_;
   std::map<FileIdentity, std::size_t> by_file_;
+  std::map<FileIdentity, std::string> cards_;
 };
 
 // What the report says of a card whose target an earlier card took.
@@ -61,6 +72,15 @@ std::string TakenWords(const std::string& target, const TargetRecord::Taker& tak
     return ShownName(target) + " was already written from " + ShownName(taker.card);
   }
   return ShownName(target) + " is the target of " + ShownName(taker.card) + ", listed before it";
+}
+
+// What the report says of a card that is itself the target `target` of an
+// earlier card, and of a target that is a card read earlier.
+std::string TargetWords(const std::string& target, const TargetRecord::Taker& taker) {
+  return "it is " + ShownName(target) + ", the target of " + ShownName(taker.card);
+}
+std::string CardWords(const std::string& target, const std::string& card) {
+  return ShownName(target) + " is the card " + ShownName(card);
 }
 
 // What one card came to: why it counts as not converted ("" when it was),
@@ -79,6 +99,7 @@ class CardWalk {
   CardWalk(FileSystem& fs, std::string folder) : fs_(fs), record_(fs.FoldsCase()) {
     report_.ran = true;
     report_.folder = std::move(folder);
+    report_.trash_name = fs.TrashName();
   }
   virtual ~CardWalk() = default;
 
@@ -117,6 +138,9 @@ class CardWalk {
   // Called for every card once it is done with: `failure` as the report
   // words it, or "" for one that was counted as processed.
   virtual void Walked(const std::string& name, const std::string& failure) = 0;
+  // Called for a processed card that is not of a memory card's size, with
+  // the words for its size.
+  virtual void OtherSize(const std::string& /*note*/) {}
 
   FileSystem& fs() { return fs_; }
   BatchReport& report() { return report_; }
@@ -142,15 +166,49 @@ class CardWalk {
     if (const TargetRecord::Taker* taker = record_.TakerOf(target)) {
       return TakenWords(target, *taker);
     }
+    // No walk reads as a card a file that it writes: a card with another
+    // name may be an earlier card's target, or stand at a later one's.
+    const bool named_twice = card->HasOtherNames();
+    if (const TargetRecord::Taker* taker =
+            named_twice ? TakerOfFile(card->Identity(), *card) : nullptr) {
+      return TargetWords(*taker->target, *taker);
+    }
     TargetLook look;
     const Status refused = fs_.LookAt(PathOf(target), *card, &look);
     if (const TargetRecord::Taker* taker = TakerOfFile(look.identity, *card)) {
       return TakenWords(target, *taker);
     }
+    if (const std::string* read = CardOfFile(look)) return CardWords(target, *read);
+    if (named_twice) record_.Read(card->Identity(), name);
+
     Outcome outcome = Take(*card, target, look, refused);
     record_.Take(target, outcome.placed ? outcome.placed : look.identity,
                  {name, outcome.failure.empty(), nullptr});
+    if (outcome.failure.empty()) NoteSize(name, card->Length(), target);
     return std::move(outcome.failure);
+  }
+
+  // A card read earlier in this walk that is the file `look` found at a
+  // target, or nullptr; asked of the card's own name again, as its number
+  // may have gone to a new file since.
+  const std::string* CardOfFile(const TargetLook& look) {
+    const std::string* card =
+        look.kind == TargetLook::Kind::kFile ? record_.CardOf(look.identity) : nullptr;
+    if (card == nullptr) return nullptr;
+    Status ignored;
+    const std::unique_ptr<CardFile> now = ReadCard(fs_, PathOf(*card), &ignored);
+    return now && SameFile(now->Identity(), look.identity) ? card : nullptr;
+  }
+
+  void NoteSize(const std::string& name, std::uint64_t length, const std::string& target) {
+    const std::string note = SizeNote(length);
+    if (note.empty()) return;
+    ++report_.other_sizes;
+    if (report_.first_other_sizes.size() < BatchReport::kListedFailures) {
+      report_.first_other_sizes.push_back(
+          {name, "converted, but it " + note + "; readers may refuse " + ShownName(target)});
+    }
+    OtherSize(note);
   }
 
   // The card whose target is the file `file` now, through another name of
@@ -194,14 +252,47 @@ class ConvertWalk final : public CardWalk {
  private:
   void BeforeCards() override { RemoveLeftovers(fs(), report().folder); }
 
+  // A target that holds this conversion already is left as it is. Another
+  // run may put a file at the target while this one writes it: what stands
+  // then is looked at again, a few times.
   Outcome Take(CardFile& card, const std::string& target, const TargetLook& look,
                const Status& refused) override {
-    if (!refused.ok()) return {FailureWords(ShownName(target), refused), {}};
-    Outcome outcome;
-    const Status written = WriteCard(replacer_, PathOf(target), look, ConvertCard(header(), card),
-                                     buffer(), &outcome.placed);
-    if (!written.ok()) outcome.failure = FailureWords(ShownName(target), written);
-    return outcome;
+    const std::string path = PathOf(target);
+    TargetLook now = look;
+    Status status = refused;
+    for (int tries = 1;; ++tries) {
+      if (!status.ok()) return {FailureWords(ShownName(target), status), {}};
+      if ((now.kind != TargetLook::Kind::kNothing || tries > 1) && Holds(card, path)) {
+        return {{}, now.identity};
+      }
+      Written written;
+      status = WriteCard(replacer_, path, now, ConvertCard(header(), card), buffer(), &written);
+      if (written.trashed) NoteTrashed(target);
+      if (status.ok()) return {{}, written.placed};
+      const bool taken =
+          status.kind() == Status::Kind::kChanged || status.kind() == Status::Kind::kExists;
+      if (!taken || tries == 3) return {FailureWords(ShownName(target), status), {}};
+      status = fs().LookAt(path, card, &now);
+    }
+  }
+
+  // Whether the file at `path` holds exactly the conversion of `card`, read
+  // from its start; the card is ready to be read from its start again.
+  bool Holds(CardFile& card, const std::string& path) {
+    TargetComparison found;
+    const Status read = card.Rewind();
+    const Status compared =
+        read.ok() ? CompareTarget(fs(), path, ConvertCard(header(), card), buffer(),
+                                  second_buffer(), CardReading::kToTheFirstDifference, &found)
+                  : read;
+    return card.Rewind().ok() && compared.ok() && found.kind == TargetComparison::Kind::kSame;
+  }
+
+  void NoteTrashed(const std::string& target) {
+    ++report().trashed;
+    if (report().first_trashed.size() < BatchReport::kListedFailures) {
+      report().first_trashed.push_back(target);
+    }
   }
 
   void Walked(const std::string& /*name*/, const std::string& failure) override {
@@ -228,7 +319,7 @@ class LookingWalk : public CardWalk {
                                           std::string* failure) {
     TargetComparison comparison;
     const Status read = CompareTarget(fs(), PathOf(target), ConvertCard(header(), card), buffer(),
-                                      second_buffer(), &comparison);
+                                      second_buffer(), CardReading::kToItsEnd, &comparison);
     if (read.ok()) return comparison;
     *failure = FailureWords(ShownName(target), read);
     return std::nullopt;
@@ -241,6 +332,12 @@ class LookingWalk : public CardWalk {
   }
 
  private:
+  void OtherSize(const std::string& note) override {
+    if (!verdict_) return;
+    verdict_->words += "; the card " + note;
+    verdict_->other_size = true;
+  }
+
   void Walked(const std::string& name, const std::string& failure) override {
     CardVerdict verdict =
         verdict_ ? std::move(*verdict_) : CardVerdict{CardVerdict::Kind::kSkip, {}, failure};
@@ -269,19 +366,23 @@ class DryRunWalk final : public LookingWalk {
     if (!create.ok()) return {FailureWords(shown, create), {}};
     std::string failure;
     const std::optional<TargetComparison> found = Compare(card, target, &failure);
-    if (found) Foretell(*found, card, shown);
+    if (found) Foretell(*found, card, shown, look.kind == TargetLook::Kind::kFile);
     return {failure, look.identity};
   }
 
-  // What the run would do with a target that compared as `found`.
-  void Foretell(const TargetComparison& found, const CardFile& card, const std::string& shown) {
+  // What the run would do with a target that compared as `found`; a file
+  // that stands there (`standing`), not a link, would go to the trash.
+  void Foretell(const TargetComparison& found, const CardFile& card, const std::string& shown,
+                bool standing) {
+    const std::string trashed = standing ? "; it would go to the " + report().trash_name : "";
     switch (found.kind) {
       case TargetComparison::Kind::kMissing:
         return Give(CardVerdict::Kind::kNew, shown + " would be created");
       case TargetComparison::Kind::kSame:
         return Give(CardVerdict::Kind::kSame, shown + " already holds this conversion");
       case TargetComparison::Kind::kUnreadable:
-        return Give(CardVerdict::Kind::kReplace, shown + " could not be read" + Why(found.reason));
+        return Give(CardVerdict::Kind::kReplace,
+                    shown + " could not be read" + Why(found.reason) + trashed);
       case TargetComparison::Kind::kLength:
       case TargetComparison::Kind::kDiffers:
         break;
@@ -289,11 +390,11 @@ class DryRunWalk final : public LookingWalk {
     // Equal times are no sign of newer saves: FAT keeps them to two seconds.
     const std::optional<std::int64_t> card_time = card.ModifiedTime();
     if (!found.modified || !card_time || *found.modified <= *card_time) {
-      return Give(CardVerdict::Kind::kReplace, shown + " holds something else");
+      return Give(CardVerdict::Kind::kReplace, shown + " holds something else" + trashed);
     }
     ++report().modified_targets;
     Give(CardVerdict::Kind::kReplaceModified,
-         shown + " holds something else and was modified after the card");
+         shown + " holds something else and was modified after the card" + trashed);
   }
 };
 

@@ -126,8 +126,7 @@ TargetCard ConvertCard(const TargetHeader& header, CardFile& card) {
 }
 
 Status WriteCard(Replacer& replacer, const std::string& path, const TargetLook& look,
-                 const TargetCard& target, std::span<std::uint8_t> buffer,
-                 std::optional<FileIdentity>* placed) {
+                 const TargetCard& target, std::span<std::uint8_t> buffer, Written* written) {
   Status status;
   const std::unique_ptr<PendingFile> pending = replacer.Begin(path, look, target.card(), &status);
   if (!pending) return status;
@@ -147,18 +146,29 @@ Status WriteCard(Replacer& replacer, const std::string& path, const TargetLook& 
     if (!status.ok()) return status;
     header = {};
   }
+  status = pending->Close();
+  if (!status.ok()) return status;
+  if (look.kind == TargetLook::Kind::kFile) {
+    status = replacer.fs().Trash(path);
+    if (!status.ok()) return status;
+    written->trashed = true;
+  }
   status = pending->Commit();
-  if (status.ok() && placed != nullptr) *placed = pending->Identity();
+  if (status.ok()) written->placed = pending->Identity();
   return status;
 }
 
 Status CompareTarget(FileSystem& fs, const std::string& path, const TargetCard& target,
                      std::span<std::uint8_t> card_buffer, std::span<std::uint8_t> file_buffer,
-                     TargetComparison* result) {
+                     CardReading reading, TargetComparison* result) {
   *result = {};
   FileMatcher matcher(OpenToCompare(fs, path, target.size(), result), file_buffer, result);
   matcher.Match(target.header());
   for (std::uint64_t left = target.card().Length(); left > 0;) {
+    if (reading == CardReading::kToTheFirstDifference &&
+        result->kind != TargetComparison::Kind::kSame) {
+      break;
+    }
     const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(left, card_buffer.size()));
     std::size_t got = 0;
     const Status status = ReadFully(target.card(), card_buffer.first(want), &got);

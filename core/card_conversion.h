@@ -20,6 +20,10 @@ namespace pellamar {
 inline constexpr std::size_t kTargetHeaderSize = 64;
 using TargetHeader = std::array<std::uint8_t, kTargetHeaderSize>;
 
+// The size of a memory card; a card of another size still converts, bytes
+// unchanged, but readers of the target may refuse it.
+inline constexpr std::uint64_t kMemoryCardSize = 131072;
+
 // The most bytes of a card held in memory at once, whatever its size.
 inline constexpr std::size_t kCopyPieceSize = std::size_t{1} << 20;
 
@@ -58,18 +62,27 @@ class TargetCard {
 // The target card of `card`. Both must outlive the result.
 TargetCard ConvertCard(const TargetHeader& header, CardFile& card);
 
-// Replaces the file at `path` with exactly the target card, through
-// `replacer`, copying the card
-// through `buffer` a piece at a time, so that any size of card takes no more
-// memory than that. `look` is what FileSystem::LookAt found at `path`, and
-// it found no reason to leave it alone. Exactly as many card bytes as its
-// length said are written; a card that ends sooner, or fails to read, gives
-// Kind::kReadFailed. Every failure leaves `path` as it was and nothing
-// beside it. On success `*placed`, when given, says which file the target is
-// now.
+// What a replace did beyond its target: which file the target is now, and
+// whether the file that stood there went to the trash.
+struct Written {
+  std::optional<FileIdentity> placed;
+  bool trashed = false;
+};
+
+// Replaces the file at `path` with exactly the target card through
+// `replacer`, copying the card from where it stands through `buffer` a
+// piece at a time, so that any size of card takes no more memory than that.
+// `look` is what FileSystem::LookAt found at `path`, with no reason to leave
+// it alone. A file that stands there goes to the trash before the new one
+// takes its place, so that at no moment is its only copy gone; where no
+// trash can keep it, it stays as it is (Kind::kNotTrashed). Exactly as many
+// card bytes as its length said are written; a card that ends sooner, or
+// fails to read, gives Kind::kReadFailed. Other failures leave what stood at
+// `path` in its place or, where it was already in the trash, there, and
+// nothing beside it; Kind::kExists when another file took the place of the
+// one that went to the trash.
 Status WriteCard(Replacer& replacer, const std::string& path, const TargetLook& look,
-                 const TargetCard& target, std::span<std::uint8_t> buffer,
-                 std::optional<FileIdentity>* placed = nullptr);
+                 const TargetCard& target, std::span<std::uint8_t> buffer, Written* written);
 
 // How a file compares with a target card.
 struct TargetComparison {
@@ -87,15 +100,20 @@ struct TargetComparison {
   std::optional<std::int64_t> modified;  // the file's time, when it could be opened
 };
 
+// How far CompareTarget reads the card.
+enum class CardReading {
+  kToItsEnd,  // as WriteCard reads it, and with the same failures
+  kToTheFirstDifference,
+};
+
 // Compares the file at `path` with `target`, opening it for reading only,
-// and puts what it found in `*result`. The card is read to its end, as
-// WriteCard reads it and with the same failures, whatever the file holds;
-// the file no further than its first difference. Both go a piece at a time
-// through their buffers, so that any size takes no more memory than those.
-// When the card fails to read, that failure is returned and `*result` says
-// nothing.
+// and puts what it found in `*result`. The card is read from where it stands
+// as `reading` says; the file no further than its first difference. Both go
+// a piece at a time through their buffers, so that any size takes no more
+// memory than those. When the card fails to read, that failure is returned
+// and `*result` says nothing.
 Status CompareTarget(FileSystem& fs, const std::string& path, const TargetCard& target,
                      std::span<std::uint8_t> card_buffer, std::span<std::uint8_t> file_buffer,
-                     TargetComparison* result);
+                     CardReading reading, TargetComparison* result);
 
 }  // namespace pellamar

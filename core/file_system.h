@@ -68,6 +68,12 @@ class CardFile {
   virtual std::optional<std::int64_t> ModifiedTime() const { return std::nullopt; }
   // Which file it is; nullopt when the file system cannot tell.
   virtual std::optional<FileIdentity> Identity() const { return std::nullopt; }
+  // Whether the file has a name besides the one it was opened by: it was
+  // reached through a link, or it has several (hard links). Only such a
+  // file can be a card and another card's target at once.
+  virtual bool HasOtherNames() const { return false; }
+  // Reads from the first byte on again.
+  virtual Status Rewind() = 0;
   // The card as the file system that opened it made it. A wrapper that
   // changes how a card reads hands back the card it wraps.
   virtual const CardFile& Opened() const { return *this; }
@@ -88,8 +94,13 @@ class PendingFile {
   virtual ~PendingFile() = default;
   // Appends the pieces, one after another.
   virtual Status Write(std::span<const ByteView> pieces) = 0;
-  // Closes the new file and puts it in the target's place in one step. On
-  // failure the target is as it was, and nothing is left beside it.
+  // Closes the new file once all its bytes are written. On failure the
+  // target is as it was.
+  virtual Status Close() = 0;
+  // Puts the closed file in the target's place in one step: over the link
+  // that the look found there, else only where nothing stands (the file that
+  // stood was moved to the trash). Kind::kExists when something stands there
+  // now. On failure what stands is as it was, and nothing is left beside it.
   virtual Status Commit() = 0;
   // Which file the target is once Commit succeeded.
   virtual std::optional<FileIdentity> Identity() const = 0;
@@ -146,6 +157,14 @@ class FileSystem {
   virtual std::unique_ptr<PendingFile> CreateBeside(const std::string& path,
                                                     const std::string& name, const TargetLook& look,
                                                     const CardFile& card, Status* status) = 0;
+
+  // What the desktop calls its trash, as a title: "Trash", "Recycle Bin".
+  virtual std::string TrashName() const = 0;
+
+  // Moves the file at `path` to the desktop's trash, where the user can
+  // restore it from, and where it keeps its name and bytes; Kind::kNotTrashed,
+  // with the reason, when no trash can keep it. Never deletes it for good.
+  virtual Status Trash(const std::string& path) = 0;
 
   // The names in `folder` that start with `prefix`, hidden ones included.
   virtual std::vector<std::string> ListNamesStartingWith(const std::string& folder,

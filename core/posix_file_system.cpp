@@ -19,6 +19,7 @@
 #include "core/posix_cleanup.h"
 #include "core/posix_permissions.h"
 #include "core/posix_support.h"
+#include "core/posix_trash.h"
 #include "core/text.h"
 
 namespace pellamar {
@@ -101,13 +102,20 @@ class PosixCardListing final : public CardListing {
 
 class PosixCardFile final : public CardFile {
  public:
-  PosixCardFile(int fd, const struct stat& info) : fd_(fd), info_(info) {}
+  PosixCardFile(int fd, const struct stat& info, bool through_link)
+      : fd_(fd), info_(info), through_link_(through_link) {}
 
   std::uint64_t Length() const override { return static_cast<std::uint64_t>(info_.st_size); }
   std::optional<std::int64_t> ModifiedTime() const override {
     return std::int64_t{info_.st_mtim.tv_sec} * 1'000'000'000 + info_.st_mtim.tv_nsec;
   }
   std::optional<FileIdentity> Identity() const override { return IdentityOf(info_); }
+  bool HasOtherNames() const override { return through_link_ || info_.st_nlink > 1; }
+
+  Status Rewind() override {
+    if (lseek(fd_.get(), 0, SEEK_SET) == 0) return Status::Ok();
+    return ErrnoStatus(Status::Kind::kReadFailed, "cannot read", "", errno);
+  }
 
   Status Read(std::span<std::uint8_t> out, std::size_t* got) override {
     for (;;) {
@@ -125,6 +133,7 @@ class PosixCardFile final : public CardFile {
  private:
   FileDescriptor fd_;
   struct stat info_;
+  bool through_link_;
 };
 
 // Writes the vectors in order with as few calls as the kernel allows; false,
@@ -169,12 +178,13 @@ bool WriteAll(int fd, std::span<const ByteView> pieces) {
 class PosixPendingFile final : public PendingFile {
  public:
   PosixPendingFile(std::shared_ptr<const Folder> folder, std::string name, int fd,
-                   std::string target_name, std::string path)
+                   std::string target_name, std::string path, bool over_link)
       : folder_(std::move(folder)),
         name_(std::move(name)),
         fd_(fd),
         target_name_(std::move(target_name)),
-        path_(std::move(path)) {}
+        path_(std::move(path)),
+        over_link_(over_link) {}
 
   ~PosixPendingFile() override {
     if (committed_) return;
@@ -188,16 +198,22 @@ class PosixPendingFile final : public PendingFile {
     return Status::Ok();
   }
 
-  Status Commit() override {
+  Status Close() override {
     struct stat written;
     if (fstat(fd_.get(), &written) != 0 || !fd_.Close()) {
       return ErrnoStatus("cannot write", path_, errno);
     }
-    const int folder = folder_->fd.get();
-    if (renameat(folder, name_.c_str(), folder, target_name_.c_str()) != 0) {
-      return ErrnoStatus("cannot replace", path_, errno);
+    written_ = IdentityOf(written);
+    return Status::Ok();
+  }
+
+  Status Commit() override {
+    if (!PutInPlace()) {
+      if (errno != EEXIST) return ErrnoStatus("cannot replace", path_, errno);
+      return Status::Error(Status::Kind::kExists, "exists " + path_,
+                           "another file took its place meanwhile");
     }
-    identity_ = IdentityOf(written);
+    identity_ = written_;
     committed_ = true;
     posix::DisarmSignalCleanup();
     return Status::Ok();
@@ -205,14 +221,32 @@ class PosixPendingFile final : public PendingFile {
 
   std::optional<FileIdentity> Identity() const override { return identity_; }
 
-  int fd() const { return fd_.get(); }
-
  private:
+  // Renames the new file over a link, else only where nothing stands; on a
+  // file system that cannot rename on that condition, where nothing stood
+  // a moment before. False, with errno set, when it did not.
+  bool PutInPlace() const {
+    const int folder = folder_->fd.get();
+    const char* from = name_.c_str();
+    const char* to = target_name_.c_str();
+    if (over_link_) return renameat(folder, from, folder, to) == 0;
+    if (renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL) return false;
+    struct stat st;
+    if (fstatat(folder, to, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      errno = EEXIST;
+      return false;
+    }
+    return errno == ENOENT && renameat(folder, from, folder, to) == 0;
+  }
+
   std::shared_ptr<const Folder> folder_;
   std::string name_;
   FileDescriptor fd_;
   std::string target_name_;
   std::string path_;
+  bool over_link_;
+  FileIdentity written_;
   std::optional<FileIdentity> identity_;
   bool committed_ = false;
 };
@@ -264,9 +298,16 @@ class PosixFileSystem final : public FileSystem {
   std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override {
     const std::optional<Place> place = PlaceOf(path, status);
     if (!place) return nullptr;
-    const FileDescriptor handle(openat(place->folder->fd.get(), place->name, O_PATH | O_CLOEXEC));
+    const int folder = place->folder->fd.get();
+    FileDescriptor handle(openat(folder, place->name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
-    if (!handle.valid() || fstat(handle.get(), &st) != 0) {
+    bool opened = handle.valid() && fstat(handle.get(), &st) == 0;
+    const bool through_link = opened && S_ISLNK(st.st_mode);
+    if (through_link) {
+      handle.Reset(openat(folder, place->name, O_PATH | O_CLOEXEC));
+      opened = handle.valid() && fstat(handle.get(), &st) == 0;
+    }
+    if (!opened) {
       *status = ErrnoStatus("cannot open", path, errno);
       return nullptr;
     }
@@ -279,7 +320,7 @@ class PosixFileSystem final : public FileSystem {
       *status = ErrnoStatus("cannot open", path, errno);
       return nullptr;
     }
-    return std::make_unique<PosixCardFile>(fd, st);
+    return std::make_unique<PosixCardFile>(fd, st, through_link);
   }
 
   Status LookAt(const std::string& path, const CardFile& card, TargetLook* look) override {
@@ -376,7 +417,8 @@ class PosixFileSystem final : public FileSystem {
                     : ErrnoStatus("cannot create a file beside", path, error);
       return nullptr;
     }
-    auto pending = std::make_unique<PosixPendingFile>(folder_, name, fd, target->name, path);
+    auto pending = std::make_unique<PosixPendingFile>(folder_, name, fd, target->name, path,
+                                                      look.kind == TargetLook::Kind::kLink);
     *status = replacing
                   ? posix::KeepOwnerAndPermissions(fd, folder.facts.new_file_group, old.get(),
                                                    old_info, folder.facts, path)
@@ -384,6 +426,10 @@ class PosixFileSystem final : public FileSystem {
     if (!status->ok()) return nullptr;
     return pending;
   }
+
+  std::string TrashName() const override { return "Trash"; }
+
+  Status Trash(const std::string& path) override { return posix::MoveToTrash(path); }
 
   std::vector<std::string> ListNamesStartingWith(const std::string& folder,
                                                  const std::string& prefix) override {

@@ -67,25 +67,15 @@ bool IsLeftover(std::string_view name, std::string_view token,
 Replacer::Replacer(FileSystem& fs)
     : fs_(fs), prefix_(NamePrefix(MachineToken(fs.MachineId()), fs.ProcessId())) {}
 
-std::unique_ptr<PendingFile> Replacer::Begin(const std::string& path, TargetLook look,
+std::unique_ptr<PendingFile> Replacer::Begin(const std::string& path, const TargetLook& look,
                                              const CardFile& card, Status* status) {
   // One counter for the whole process, so that no two replaces, in one
   // folder or in two, ever try the same name.
   static std::atomic<std::uint64_t> counter{0};
-  int looks = 1;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = prefix_ + std::to_string(counter++) + std::string(kSuffix);
     std::unique_ptr<PendingFile> pending = fs_.CreateBeside(path, name, look, card, status);
-    if (pending) return pending;
-    // Another run of the folder may have replaced the target meanwhile:
-    // what stands now is looked at, and must pass the same checks.
-    if (status->kind() == Status::Kind::kChanged && looks < 3) {
-      ++looks;
-      *status = fs_.LookAt(path, card, &look);
-      if (!status->ok()) return nullptr;
-      continue;
-    }
-    if (status->kind() != Status::Kind::kExists) return nullptr;
+    if (pending || status->kind() != Status::Kind::kExists) return pending;
   }
   return nullptr;
 }

@@ -46,12 +46,11 @@ class Replacer {
   FileSystem& fs() const { return fs_; }
 
   // Starts the replace of the target at `path`, where `look` found what
-  // stands, with bytes made from `card`. A target that another file
-  // replaced since the look is looked at again, and refused for the same
-  // reasons. nullptr, with `*status` saying why, when the new file cannot
-  // be made; nothing is then left behind.
-  std::unique_ptr<PendingFile> Begin(const std::string& path, TargetLook look, const CardFile& card,
-                                     Status* status);
+  // stands, with bytes made from `card`. nullptr, with `*status` saying why,
+  // when the new file cannot be made (Kind::kChanged: another file took the
+  // place of the one looked at); nothing is then left behind.
+  std::unique_ptr<PendingFile> Begin(const std::string& path, const TargetLook& look,
+                                     const CardFile& card, Status* status);
 
  private:
   FileSystem& fs_;

@@ -20,6 +20,7 @@ class Status {
     kReadFailed,    // reading the card failed after it was opened
     kExists,        // a file that was to be made new stands there already
     kChanged,       // what stood at a path was replaced by another since it was looked at
+    kNotTrashed,    // no trash could keep a file that was to be replaced
     kIoError,       // anything else: permission, full disk, ...
   };
 

@@ -4,6 +4,8 @@
 // absolute in the \\?\ form, so that no path is held to MAX_PATH; only the
 // W entry points are used.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include <algorithm>
 #include <array>
@@ -81,8 +83,8 @@ bool ProcessHasEnded(DWORD pid) {
 
 class Win32CardFile final : public CardFile {
  public:
-  Win32CardFile(HANDLE file, std::uint64_t length, FileIdentity identity)
-      : file_(file), length_(length), identity_(identity) {}
+  Win32CardFile(HANDLE file, std::uint64_t length, FileIdentity identity, bool other_names)
+      : file_(file), length_(length), identity_(identity), other_names_(other_names) {}
 
   std::uint64_t Length() const override { return length_; }
 
@@ -106,11 +108,18 @@ class Win32CardFile final : public CardFile {
   }
 
   std::optional<FileIdentity> Identity() const override { return identity_; }
+  bool HasOtherNames() const override { return other_names_; }
+
+  Status Rewind() override {
+    if (SetFilePointerEx(file_.get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) return Status::Ok();
+    return ErrorStatus(Status::Kind::kReadFailed, "cannot read", "", GetLastError());
+  }
 
  private:
   Handle file_;
   std::uint64_t length_;
   FileIdentity identity_;
+  bool other_names_;
 };
 
 class Win32FileSystem final : public FileSystem {
@@ -167,8 +176,13 @@ class Win32FileSystem final : public FileSystem {
       *status = Status::Error(Status::Kind::kNotAFile, path + " is no file", "not a plain file");
       return nullptr;
     }
+    BY_HANDLE_FILE_INFORMATION info{};
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    const bool other_names =
+        (GetFileInformationByHandle(file.get(), &info) && info.nNumberOfLinks > 1) ||
+        (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
     auto card = std::make_unique<Win32CardFile>(
-        file.get(), static_cast<std::uint64_t>(size.QuadPart), *identity);
+        file.get(), static_cast<std::uint64_t>(size.QuadPart), *identity, other_names);
     file.Release();
     return card;
   }
@@ -227,6 +241,25 @@ class Win32FileSystem final : public FileSystem {
                     : ErrorStatus("cannot create a file beside", path, error);
     }
     return pending;
+  }
+
+  std::string TrashName() const override { return "Recycle Bin"; }
+
+  Status Trash(const std::string& path) override {
+    const std::wstring wide = ExtendedPath(path);
+    if (wide.empty()) return BadName(path);
+    // The shell takes no \\?\ form, and a list that ends in two NULs.
+    std::wstring from =
+        wide.starts_with(LR"(\\?\UNC\)") ? LR"(\\)" + wide.substr(8) : wide.substr(4);
+    from.push_back(L'\0');
+    SHFILEOPSTRUCTW operation{};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = from.c_str();
+    operation.fFlags = FOF_ALLOWUNDO | FOF_NO_UI;
+    const int error = SHFileOperationW(&operation);
+    if (error == 0 && !operation.fAnyOperationsAborted) return Status::Ok();
+    return Status::Error(Status::Kind::kNotTrashed, "cannot recycle " + path,
+                         "the Recycle Bin refused it");
   }
 
   std::vector<std::string> ListNamesStartingWith(const std::string& folder,

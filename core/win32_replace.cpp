@@ -102,11 +102,19 @@ class Win32PendingFile final : public PendingFile {
     return Status::Ok();
   }
 
-  Status Commit() override {
+  Status Close() override {
     if (!KeepAttributes(file_.get(), r_.old) || !file_.Close()) {
       return ErrorStatus("cannot write", r_.shown, GetLastError());
     }
+    return Status::Ok();
+  }
+
+  Status Commit() override {
     const DWORD error = PutInPlace();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) {
+      return Status::Error(Status::Kind::kExists, "exists " + r_.shown,
+                           "another file took its place meanwhile");
+    }
     if (error != 0 && IsReadOnly(calls_, r_.target)) return ReadOnly(r_.shown);
     if (error != 0) return ErrorStatus("cannot replace", r_.shown, error);
     committed_ = true;
@@ -130,22 +138,10 @@ class Win32PendingFile final : public PendingFile {
     return error;
   }
 
-  // ReplaceFileW keeps the old target's security descriptor, attributes and
-  // creation time; where it cannot merge them (a share that keeps no ACL),
-  // the file keeps the ACL it inherited from the folder rather than staying
-  // unwritten. A new target, a link, and Wine (whose ReplaceFileW keeps
-  // nothing, see ReplaceCalls) take the rename, after KeepAttributes.
+  // Over a link; else only where nothing stands, the file that stood
+  // having gone to the Recycle Bin.
   DWORD PutInPlaceOnce() {
-    if (!r_.old.exists || r_.old.IsLink() || !calls_.ReplaceKeepsTheTarget()) {
-      return calls_.Move(r_.temp_path, r_.target, MOVEFILE_REPLACE_EXISTING);
-    }
-    const DWORD error = calls_.Replace(r_.target, r_.temp_path, REPLACEFILE_IGNORE_MERGE_ERRORS);
-    // Without a backup, this one means the old target is gone and the new
-    // file still has its temporary name.
-    if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT && !OldTargetAt(r_.target).exists) {
-      return calls_.Move(r_.temp_path, r_.target, MOVEFILE_REPLACE_EXISTING);
-    }
-    return error;
+    return calls_.Move(r_.temp_path, r_.target, r_.old.IsLink() ? MOVEFILE_REPLACE_EXISTING : 0);
   }
 
   ReplaceCalls& calls_;

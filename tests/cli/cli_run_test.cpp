@@ -192,10 +192,10 @@ TEST_F(CliRunTest, AMissingFolderIsReportedAndFailsTheRun) {
 TEST_F(CliRunTest, ADryRunWritesNothingAndForetellsTheNextRunCardByCard) {
   using std::chrono::hours;
   CopyRealCards();
-  folder_.Write("same.mcd", PatternBytes(300, 1));
-  folder_.Write("same.mem", ExpectedTarget(PatternBytes(300, 1)));
-  folder_.Write("stale.mcd", PatternBytes(300, 2));  // a newer card than its target
-  folder_.Write("stale.mem", ExpectedTarget(PatternBytes(300, 3)));
+  folder_.Write("same.mcd", CardBytes(1));
+  folder_.Write("same.mem", ExpectedTarget(CardBytes(1)));
+  folder_.Write("stale.mcd", CardBytes(2));  // a newer card than its target
+  folder_.Write("stale.mem", ExpectedTarget(CardBytes(3)));
   ShiftModified(folder_.path() / "stale.mem", -hours(1));
   folder_.Write("slot1.mcd", RealCard("m1.mcd"));  // played since its conversion
   ShiftModified(folder_.path() / "slot1.mcd", -hours(2));
@@ -205,8 +205,8 @@ TEST_F(CliRunTest, ADryRunWritesNothingAndForetellsTheNextRunCardByCard) {
   folder_.Write("ro.mcd", {1, 2});
   folder_.Write("ro.mem", {3});
   fs::permissions(folder_.path() / "ro.mem", fs::perms(0444));
-  folder_.Write("dup.mcd", PatternBytes(10, 5));
-  folder_.Write("dup.MCD", PatternBytes(10, 6));
+  folder_.Write("dup.mcd", CardBytes(5));
+  folder_.Write("dup.MCD", CardBytes(6));
   folder_.Write("own.mem", PatternBytes(10, 7));
   fs::create_symlink("own.mem", folder_.path() / "own.mcd");
   folder_.Write("dir.mcd", {1});
@@ -236,8 +236,9 @@ TEST_F(CliRunTest, ADryRunWritesNothingAndForetellsTheNextRunCardByCard) {
       "new blank.mcd: blank.mem would be created",
       "new " + first + ": dup.mem would be created",
       "new m1.mcd: m1.mem would be created",
-      "replace stale.mcd: stale.mem holds something else",
-      "replace-modified slot1.mcd: slot1.mem holds something else and was modified after the card",
+      "replace stale.mcd: stale.mem holds something else; it would go to the Trash",
+      "replace-modified slot1.mcd: slot1.mem holds something else and was modified after the "
+      "card; it would go to the Trash",
       "same same.mcd: same.mem already holds this conversion",
       "skip dir.mcd: dir.mem is a folder",
       "skip " + second + ": dup.mem was already written from " + first,
@@ -255,7 +256,14 @@ TEST_F(CliRunTest, ADryRunWritesNothingAndForetellsTheNextRunCardByCard) {
     if (line.starts_with("skip ")) failures.push_back(line.substr(5));
   }
   failures.insert(failures.begin(), {"7 Files Processed", "", "5 Files Not Converted:"});
-  EXPECT_EQ(Lines(run.out), failures);
+  // The old targets that were replaced, in the order of the listing.
+  const std::size_t moved = run.out.find("\n\n2 Replaced Files Moved to the Trash:\n");
+  ASSERT_NE(moved, std::string::npos) << run.out;
+  EXPECT_EQ(Lines(run.out.substr(0, moved + 1)), failures);
+  std::vector<std::string> trashed = Lines(run.out.substr(moved + 2));
+  std::sort(trashed.begin(), trashed.end());
+  EXPECT_EQ(trashed, (std::vector<std::string>{"2 Replaced Files Moved to the Trash:", "slot1.mem",
+                                               "stale.mem"}));
   for (const std::string card : {"MemoryCard2-1", "blank", "m1", "same", "stale", "slot1"}) {
     EXPECT_EQ(folder_.Read(card + ".mem"), ExpectedTarget(folder_.Read(card + ".mcd"))) << card;
   }
@@ -271,7 +279,7 @@ TEST_F(CliRunTest, ADryRunWritesNothingAndForetellsTheNextRunCardByCard) {
 
 TEST_F(CliRunTest, VerifyPassesAfterARunAndNamesEachTargetDamagedSince) {
   CopyRealCards();
-  folder_.Write("slot1.mcd", PatternBytes(5000, 9));
+  folder_.Write("slot1.mcd", CardBytes(9));
   ASSERT_EQ(RunCli({Plain()}).exit_code(), 0);
   folder_.Write("stray.mem", {1, 2, 3});  // no card gives it
 
@@ -290,7 +298,7 @@ TEST_F(CliRunTest, VerifyPassesAfterARunAndNamesEachTargetDamagedSince) {
   blank[64 + 70000] ^= 1;
   folder_.Write("blank.mem", blank);
   fs::remove(folder_.path() / "MemoryCard2-1.mem");
-  Bytes played = ExpectedTarget(PatternBytes(5000, 9));  // an emulator saved into it
+  Bytes played = ExpectedTarget(CardBytes(9));  // an emulator saved into it
   std::fill(played.begin() + 64 + 4000, played.end(), 0xAA);
   folder_.Write("slot1.mem", played);
   ShiftModified(folder_.path() / "slot1.mem", std::chrono::hours(1));
@@ -401,10 +409,11 @@ int Shell(const std::string& command) {
 TEST_F(CliRunTest, AClosedPipeStopsTheProgressButNotTheRunAndALostReportFailsIt) {
   for (int i = 0; i < 500; ++i) folder_.Write("card" + std::to_string(i) + ".mcd", {1, 2});
   const std::string cli = CliPath() + " ";
-  // Progress into a pipe that closes after its first line.
+  // Progress into a pipe that closes after its first line: every card, of
+  // two bytes only, is converted.
   EXPECT_EQ(Shell("exit $(" + cli + "--verbose " + Plain() +
                   " 2>&1 >/dev/null | head -1 >/dev/null; echo ${PIPESTATUS[0]})"),
-            0);
+            cli::kExitOtherSizes);
   int converted = 0;
   for (const std::string& name : folder_.Names()) converted += name.ends_with(".mem");
   EXPECT_EQ(converted, 500);
@@ -416,7 +425,7 @@ TEST_F(CliRunTest, AClosedPipeStopsTheProgressButNotTheRunAndALostReportFailsIt)
 
 TEST_F(CliRunTest, RunsAtOnceOnOneFolderAllFinishWithEveryTargetWhole) {
   for (int i = 0; i < 300; ++i)
-    folder_.Write("card" + std::to_string(i) + ".mcd", PatternBytes(5000, i));
+    folder_.Write("card" + std::to_string(i) + ".mcd", CardBytes(static_cast<std::uint8_t>(i)));
   std::vector<std::unique_ptr<SilentChild>> runs;
   for (int i = 0; i < 3; ++i)
     runs.push_back(std::make_unique<SilentChild>(std::vector<std::string>{Plain()}));
@@ -426,7 +435,7 @@ TEST_F(CliRunTest, RunsAtOnceOnOneFolderAllFinishWithEveryTargetWhole) {
   }
   for (int i = 0; i < 300; ++i) {
     EXPECT_EQ(folder_.Read("card" + std::to_string(i) + ".mem"),
-              ExpectedTarget(PatternBytes(5000, i)))
+              ExpectedTarget(CardBytes(static_cast<std::uint8_t>(i))))
         << i;
   }
   EXPECT_EQ(folder_.Names().size(), 600u);  // nothing left behind

@@ -120,7 +120,7 @@ TEST(KindOf, FollowsLinksAndTellsFoldersFromFiles) {
   EXPECT_EQ(KindOf(""), PathKind::kNothing);
 }
 
-TEST(ExitStatusFor, TellsConvertedFromNotConvertedFromNotRun) {
+TEST(ExitStatusFor, TellsConvertedFromOtherSizesFromNotConvertedFromNotRun) {
   BatchReport report;
   EXPECT_EQ(ExitStatusFor(report, true), kExitUsage);  // stopped at an empty source text
 
@@ -140,6 +140,14 @@ TEST(ExitStatusFor, TellsConvertedFromNotConvertedFromNotRun) {
   EXPECT_EQ(ExitStatusFor(failed, true), kExitNotConverted);
   EXPECT_EQ(ExitStatusFor(failed, false), kExitReportLost);
   EXPECT_EQ(ExitStatusFor(report, false), kExitReportLost);
+
+  // A card of another size is converted all the same, and a failure says more.
+  BatchReport sized = report;
+  sized.other_sizes = 1;
+  EXPECT_EQ(ExitStatusFor(sized, true), kExitOtherSizes);
+  sized.not_converted = 1;
+  EXPECT_EQ(ExitStatusFor(sized, true), kExitNotConverted);
+  EXPECT_EQ(ExitStatusFor(sized, false), kExitReportLost);
 }
 
 }  // namespace

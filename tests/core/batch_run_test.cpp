@@ -20,6 +20,7 @@
 namespace pellamar {
 namespace {
 
+using testing::CardBytes;
 using testing::FaultFileSystem;
 using testing::PatternBytes;
 using testing::RealCard;
@@ -58,7 +59,7 @@ class BatchRunTest : public ::testing::Test {
   // Writes cards named a.mcd, b.mcd, ... with distinct contents.
   void WriteCards(std::initializer_list<const char*> names) {
     std::uint8_t seed = 0;
-    for (const char* name : names) folder_.Write(name, PatternBytes(1000, seed += 17));
+    for (const char* name : names) folder_.Write(name, CardBytes(seed += 17));
   }
 
   TempFolder folder_;
@@ -189,12 +190,12 @@ TEST_F(BatchRunTest, FailuresPartWayKeepTheOldTargetAndSayWhy) {
        "could not be read (it is shorter than its length said)", ""},
       {[](FaultFileSystem& fs) { fs.FailClosesOf("a.mem"); },
        "a.mem could not be written (input/output error)",
-       "replace a.mcd: a.mem holds something else"},
+       "replace a.mcd: a.mem holds something else; it would go to the " + real_->TrashName()},
   };
   for (const Case& c : cases) {
     TempFolder folder;
-    folder.Write("a.mcd", PatternBytes(3000, 1));
-    folder.Write("b.mcd", PatternBytes(3000, 2));
+    folder.Write("a.mcd", CardBytes(1));
+    folder.Write("b.mcd", CardBytes(2));
     folder.Write("a.mem", {7});
     std::filesystem::last_write_time(folder.path() / "a.mem",
                                      std::filesystem::file_time_type::clock::now() -
@@ -210,7 +211,7 @@ TEST_F(BatchRunTest, FailuresPartWayKeepTheOldTargetAndSayWhy) {
     RecordingWindow window(folder.Folder());
     const BatchReport report = btnStart_Click(window, faulty);
     EXPECT_EQ(folder.Read("a.mem"), Bytes{7}) << c.reason;
-    EXPECT_EQ(folder.Read("b.mem"), Target(PatternBytes(3000, 2))) << c.reason;
+    EXPECT_EQ(folder.Read("b.mem"), Target(CardBytes(2))) << c.reason;
     EXPECT_EQ(folder.Names(), (Calls{"a.mcd", "a.mem", "b.mcd", "b.mem"})) << c.reason;
     ASSERT_EQ(report.first_failures.size(), 1u) << c.reason;
     EXPECT_EQ(report.first_failures[0].reason, c.reason);
@@ -233,7 +234,7 @@ TEST_F(BatchRunTest, AVerifyNamesTheFirstDifferingByteWhereverItFalls) {
   faulty_.BreakReadsOf("a.mem", testing::ReadFault::kTrickle);
   BatchReport report;
   const std::pair<std::size_t, std::string> cases[] = {
-      {0, "exact a.mcd: a.mem is exact"},
+      {0, "exact a.mcd: a.mem is exact; the card " + SizeNote(card.size())},
       {3, "differs a.mcd: a.mem differs at offset 3"},
       {64, "differs a.mcd: a.mem differs at offset 64"},
       {kCopyPieceSize + 64 + 100,
@@ -248,8 +249,8 @@ TEST_F(BatchRunTest, AVerifyNamesTheFirstDifferingByteWhereverItFalls) {
     folder_.Write("a.mem", target);
     EXPECT_EQ(VerdictLines(Verify, faulty_, folder_.Folder(), &report),
               (std::vector<std::string>{line}));
-    EXPECT_EQ(VerifySummary(report),
-              edited == 0 ? "1 Files Verified" : "0 Files Verified\n\n1 Files Not Verified");
+    EXPECT_EQ(VerifySummary(report), edited == 0 ? "1 Files Verified\n\n1 File of Another Size"
+                                                 : "0 Files Verified\n\n1 Files Not Verified");
   }
 }
 
@@ -284,21 +285,25 @@ TEST_F(BatchRunTest, CardsWhoseNamesEndInOtherCasesKeepTheirOwnTargets) {
 // equal, as FAT's two-second times often make them.
 TEST_F(BatchRunTest, ATargetWithAByteMoreIsNoMatchAndNewerOnlyWhenItsTimeIsLater) {
   namespace fs = std::filesystem;
-  const Bytes card = PatternBytes(1000, 5);
+  const Bytes card = CardBytes(5);
   folder_.Write("a.mcd", card);
   Bytes longer = Target(card);
   longer.push_back(0);
   folder_.Write("a.mem", longer);
   const fs::file_time_type card_time = fs::last_write_time(folder_.path() / "a.mcd");
   fs::last_write_time(folder_.path() / "a.mem", card_time);
+  const std::string trashed = "; it would go to the " + real_->TrashName();
   EXPECT_EQ(VerdictLines(DryRun, faulty_, folder_.Folder()),
-            std::vector<std::string>{"replace a.mcd: a.mem holds something else"});
-  EXPECT_EQ(VerdictLines(Verify, faulty_, folder_.Folder()),
-            std::vector<std::string>{"length a.mcd: a.mem is 1065 bytes long instead of 1064"});
+            std::vector<std::string>{"replace a.mcd: a.mem holds something else" + trashed});
+  EXPECT_EQ(
+      VerdictLines(Verify, faulty_, folder_.Folder()),
+      std::vector<std::string>{"length a.mcd: a.mem is " + std::to_string(longer.size()) +
+                               " bytes long instead of " + std::to_string(longer.size() - 1)});
   fs::last_write_time(folder_.path() / "a.mem", card_time + std::chrono::seconds(2));
   EXPECT_EQ(VerdictLines(DryRun, faulty_, folder_.Folder()),
             std::vector<std::string>{"replace-modified a.mcd: a.mem holds something else and "
-                                     "was modified after the card"});
+                                     "was modified after the card" +
+                                     trashed});
 }
 
 TEST_F(BatchRunTest, ListsTenFailuresAndCountsTheRest) {
@@ -360,10 +365,10 @@ TEST(BatchRunDuplicates, TheFirstCardListedForATargetWritesItInEveryRun) {
   std::unique_ptr<FileSystem> fs = NewPlatformFileSystem();
   if (fs->FoldsCase()) GTEST_SKIP() << "a.mcd and a.MCD are one file where names fold case";
   TempFolder folder;
-  folder.Write("a.mcd", PatternBytes(100, 1));
-  folder.Write("a.MCD", PatternBytes(100, 2));
+  folder.Write("a.mcd", CardBytes(1));
+  folder.Write("a.MCD", CardBytes(2));
   std::filesystem::create_hard_link(folder.path() / "a.mcd", folder.path() / "a.Mcd");
-  folder.Write("a", PatternBytes(100, 3));  // no card, but a.mem may hold its conversion
+  folder.Write("a", CardBytes(3));  // no card, but a.mem may hold its conversion
   // The listing's order decides which card is first.
   std::vector<std::string> order;
   DryRun(*fs, folder.Folder(), [&](const CardVerdict& verdict) { order.push_back(verdict.name); });
@@ -388,10 +393,11 @@ TEST(BatchRunDuplicates, TheFirstCardListedForATargetWritesItInEveryRun) {
           folder.path() / "a.mem",
           std::filesystem::last_write_time(folder.path() / first) - std::chrono::hours(1));
     }
-    if (run == 2) folder.Write(first, PatternBytes(100, 4));  // an emulator saved into it
+    if (run == 2) folder.Write(first, CardBytes(4));  // an emulator saved into it
     if (run > 0) {
       EXPECT_EQ(VerdictLines(DryRun, *fs, folder.Folder()),
-                lines("replace " + first + ": a.mem holds something else"));
+                lines("replace " + first + ": a.mem holds something else; it would go to the " +
+                      fs->TrashName()));
     }
     RecordingWindow window(folder.Folder());
     const BatchReport report = btnStart_Click(window, *fs);

@@ -28,8 +28,9 @@ Bytes Converted(const Bytes& card, std::size_t buffer_size = kCopyPieceSize) {
   if (!opened) return {};
   Replacer replacer(*fs);
   std::vector<std::uint8_t> buffer(buffer_size);
+  Written written;
   status = WriteCard(replacer, folder / "a.mem", TargetLook{},
-                     ConvertCard(BuildTargetHeader(), *opened), buffer);
+                     ConvertCard(BuildTargetHeader(), *opened), buffer, &written);
   EXPECT_TRUE(status.ok()) << status.message();
   return folder.Read("a.mem");
 }

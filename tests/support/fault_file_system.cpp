@@ -46,7 +46,12 @@ class FaultyCard : public CardFile {
   std::uint64_t Length() const override { return real_->Length(); }
   std::optional<std::int64_t> ModifiedTime() const override { return real_->ModifiedTime(); }
   std::optional<FileIdentity> Identity() const override { return real_->Identity(); }
+  bool HasOtherNames() const override { return real_->HasOtherNames(); }
   const CardFile& Opened() const override { return real_->Opened(); }
+  Status Rewind() override {
+    left_ = real_->Length() / 2;
+    return real_->Rewind();
+  }
 
   Status Read(std::span<std::uint8_t> out, std::size_t* got) override {
     switch (fault_) {
@@ -69,14 +74,15 @@ class FaultyCard : public CardFile {
   std::uint64_t left_;  // for kEndEarly
 };
 
-// Writes pass through; the close that Commit makes fails.
+// Writes pass through; the close fails, as a full disk may make it.
 class FailingClose : public PendingFile {
  public:
   explicit FailingClose(std::unique_ptr<PendingFile> real) : real_(std::move(real)) {}
   Status Write(std::span<const ByteView> pieces) override { return real_->Write(pieces); }
-  Status Commit() override {
+  Status Close() override {
     return Status::Error(Status::Kind::kIoError, "injected", "input/output error");
   }
+  Status Commit() override { return real_->Commit(); }
   std::optional<FileIdentity> Identity() const override { return std::nullopt; }
 
  private:
@@ -129,6 +135,7 @@ class HeldTarget : public PendingFile {
       : target_(path), real_(std::move(real)) {}
   bool held() const { return target_.held(); }
   Status Write(std::span<const ByteView> pieces) override { return real_->Write(pieces); }
+  Status Close() override { return real_->Close(); }
   Status Commit() override { return real_->Commit(); }
   std::optional<FileIdentity> Identity() const override { return real_->Identity(); }
 
@@ -145,6 +152,7 @@ class LimitedWrites : public PendingFile {
     const FileSizeLimit limit(kTargetHeaderSize / 2);
     return real_->Write(pieces);
   }
+  Status Close() override { return real_->Close(); }
   Status Commit() override { return real_->Commit(); }
   std::optional<FileIdentity> Identity() const override { return real_->Identity(); }
 
@@ -171,6 +179,11 @@ std::unique_ptr<CardFile> FaultFileSystem::OpenCard(const std::string& path, Sta
   const auto fault = read_faults_.find(NameOf(path));
   if (!card || fault == read_faults_.end()) return card;
   return std::make_unique<FaultyCard>(std::move(card), fault->second);
+}
+
+Status FaultFileSystem::Trash(const std::string& path) {
+  if (failing_trash_.count(NameOf(path)) == 0) return real().Trash(path);
+  return Status::Error(Status::Kind::kNotTrashed, "injected", "injected trash failure");
 }
 
 std::unique_ptr<PendingFile> FaultFileSystem::CreateBeside(const std::string& path,

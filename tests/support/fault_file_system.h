@@ -37,6 +37,8 @@ class ForwardingFileSystem : public FileSystem {
                                             Status* status) override {
     return real_.CreateBeside(path, name, look, card, status);
   }
+  std::string TrashName() const override { return real_.TrashName(); }
+  Status Trash(const std::string& path) override { return real_.Trash(path); }
   std::vector<std::string> ListNamesStartingWith(const std::string& folder,
                                                  const std::string& prefix) override {
     return real_.ListNamesStartingWith(folder, prefix);
@@ -77,6 +79,9 @@ class FaultFileSystem : public ForwardingFileSystem {
   void BreakReadsOf(const std::string& name, ReadFault fault) { read_faults_[name] = fault; }
   // The listing breaks after returning this many names.
   void BreakListingAfter(std::size_t names) { break_listing_after_ = names; }
+  // No trash can keep the file with this bare name.
+  void FailTrashOf(const std::string& name) { failing_trash_.insert(name); }
+  Status Trash(const std::string& path) override;
   std::unique_ptr<CardListing> ListCards(const std::string& folder, Status* status) override;
   std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override;
   std::unique_ptr<PendingFile> CreateBeside(const std::string& path, const std::string& name,
@@ -86,6 +91,7 @@ class FaultFileSystem : public ForwardingFileSystem {
  private:
   std::set<std::string> failing_writes_;
   std::set<std::string> failing_closes_;
+  std::set<std::string> failing_trash_;
   std::map<std::string, ReadFault> read_faults_;
   std::size_t break_listing_after_ = static_cast<std::size_t>(-1);
 };

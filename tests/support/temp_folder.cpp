@@ -86,6 +86,8 @@ Bytes PatternBytes(std::size_t length, std::uint8_t seed) {
   return bytes;
 }
 
+Bytes CardBytes(std::uint8_t seed) { return PatternBytes(kMemoryCardSize, seed); }
+
 Bytes RealCard(const std::string& name) {
   std::ifstream in(fs::path(PELLAMAR_TEST_DATA_DIR) / name, std::ios::binary);
   EXPECT_TRUE(in.good()) << "missing test card " << name;
@@ -115,7 +117,9 @@ Status ConvertOne(FileSystem& fs, const std::string& card, const std::string& ta
   if (!status.ok()) return status;
   std::vector<std::uint8_t> buffer(kCopyPieceSize);
   Replacer replacer(fs);
-  return WriteCard(replacer, target, look, ConvertCard(BuildTargetHeader(), *opened), buffer);
+  Written written;
+  return WriteCard(replacer, target, look, ConvertCard(BuildTargetHeader(), *opened), buffer,
+                   &written);
 }
 
 }  // namespace pellamar::testing

@@ -34,6 +34,9 @@ class TempFolder {
 // Bytes 0, 1, ..., 255, 0, 1, ... of the given length, offset by `seed`.
 Bytes PatternBytes(std::size_t length, std::uint8_t seed = 0);
 
+// A card of a memory card's size, its bytes PatternBytes(…, seed).
+Bytes CardBytes(std::uint8_t seed = 0);
+
 // A real card from the test data folder.
 Bytes RealCard(const std::string& name);
 
