@@ -588,11 +588,20 @@ TEST_F(FrmPellamarTest, DropPutsTheFirstItemIntoTheFieldAFolderWithItsSeparator)
   folder_.Write("b.mcd", testing::RealCard("m1.mcd"));
   const std::wstring folder = Widen(folder_.Folder());  // ends in "\\"
   const std::wstring bare = folder.substr(0, folder.size() - 1);
+  // Folders that only the long form of their paths names: one whose name
+  // ends in a dot, and one deeper than MAX_PATH characters.
+  const std::wstring dot = folder + L"dot.";
+  const std::wstring deep = folder + std::wstring(150, L'd') + L"\\" + std::wstring(150, L'e');
+  for (const std::wstring& made : {dot, folder + std::wstring(150, L'd'), deep}) {
+    ASSERT_TRUE(CreateDirectoryW((LR"(\\?\)" + made).c_str(), nullptr));
+  }
   EXPECT_NE(GetWindowLongPtrW(window_->hwnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
   const std::vector<std::pair<std::vector<std::wstring>, std::wstring>> drops{
       {{folder + L"a.mcd"}, folder + L"a.mcd"},
       {{bare}, folder},
       {{folder + L"b.mcd", folder + L"a.mcd"}, folder + L"b.mcd"},
+      {{dot}, dot + L"\\"},
+      {{deep}, deep + L"\\"},
   };
   for (const auto& [items, field] : drops) {
     SetWindowTextW(Control("txtSource"), L"C:\\old\\x.mcd");
