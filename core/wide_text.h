@@ -15,8 +15,13 @@ std::string Narrow(std::wstring_view text);
 
 // The UTF-8 `path` ("/" or "\\" between folders) made absolute, in the
 // UTF-16 form that no MAX_PATH limits: "\\?\C:\..." for a drive,
-// "\\?\UNC\server\share\..." for a share. A path already in that form is
-// kept as it is. Empty for invalid UTF-8.
+// "\\?\UNC\server\share\..." for a share. Every name in it stays exactly
+// as given, so that it names that very file: one that ends in dots or
+// spaces ("a.mcd.") or that Windows would take for a device ("CON.mcd").
+// Only "." and ".." are resolved, and only a path that is not absolute
+// ("cards\", "\cards\", "C:cards\") gets the current folder or drive in
+// front. A final separator is kept. A path already in the long form is kept
+// as it is. Empty for invalid UTF-8.
 std::wstring ExtendedPath(std::string_view path);
 
 }  // namespace pellamar

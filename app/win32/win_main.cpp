@@ -10,8 +10,10 @@
 #include "core/file_system.h"
 #include "ui/win32/desktop_calls.h"
 #include "ui/win32/frm_pellamar.h"
+#include "ui/win32/system_library.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show_command) {
+  pellamar::win32::LoadLibrariesFromSystemFolderOnly();
   // COM for the picture decoder and the shell; apartment-threaded, as the
   // shell asks of the thread that calls it.
   const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);

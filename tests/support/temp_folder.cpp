@@ -9,6 +9,10 @@
 
 #include "core/card_conversion.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace pellamar::testing {
 namespace fs = std::filesystem;
 namespace {
@@ -29,6 +33,43 @@ fs::path Named(const std::string& name) {
 #endif
 }
 
+// On Windows, `path` in the long form, in which every name is taken as it is
+// ("a.mcd." keeps its dot); elsewhere `path` itself.
+fs::path Exact(const fs::path& path) {
+#ifdef _WIN32
+  return L"\\\\?\\" + fs::path(path).make_preferred().wstring();
+#else
+  return path;
+#endif
+}
+
+#ifdef _WIN32
+// Removes the folder `path` (in the long form) and all in it, read-only
+// files too. A link is removed itself, never followed. (std::filesystem
+// cannot remove a folder named "dot.".)
+void RemoveExactly(const std::wstring& path) {
+  WIN32_FIND_DATAW entry;
+  const HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
+  for (bool more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &entry)) {
+    const std::wstring name = entry.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring inner = path + L"\\" + name;
+    SetFileAttributesW(inner.c_str(), FILE_ATTRIBUTE_NORMAL);
+    const bool folder = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (!folder) {
+      DeleteFileW(inner.c_str());
+    } else if (link) {
+      RemoveDirectoryW(inner.c_str());
+    } else {
+      RemoveExactly(inner);
+    }
+  }
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  RemoveDirectoryW(path.c_str());
+}
+#endif
+
 }  // namespace
 
 TempFolder::TempFolder() {
@@ -39,6 +80,9 @@ TempFolder::TempFolder() {
 }
 
 TempFolder::~TempFolder() {
+#ifdef _WIN32
+  RemoveExactly(Exact(path_).wstring());
+#else
   std::error_code ignored;
   // Give back write permission that a test took away, so removal succeeds.
   fs::recursive_directory_iterator entry(path_, ignored);
@@ -46,6 +90,7 @@ TempFolder::~TempFolder() {
     fs::permissions(entry->path(), fs::perms::owner_write, fs::perm_options::add, ignored);
   }
   fs::remove_all(path_, ignored);
+#endif
 }
 
 std::string TempFolder::Folder() const { return Utf8(path_ / ""); }
@@ -55,20 +100,20 @@ std::string TempFolder::operator/(const std::string& name) const {
 }
 
 void TempFolder::Write(const std::string& name, const Bytes& bytes) const {
-  std::ofstream out(path_ / Named(name), std::ios::binary | std::ios::trunc);
+  std::ofstream out(Exact(path_ / Named(name)), std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
   ASSERT_TRUE(out.good()) << "cannot write " << (path_ / name);
 }
 
 Bytes TempFolder::Read(const std::string& name) const {
-  std::ifstream in(path_ / Named(name), std::ios::binary);
+  std::ifstream in(Exact(path_ / Named(name)), std::ios::binary);
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool TempFolder::Exists(const std::string& name) const {
   std::error_code ignored;
-  return fs::exists(fs::symlink_status(path_ / Named(name), ignored));
+  return fs::exists(fs::symlink_status(Exact(path_ / Named(name)), ignored));
 }
 
 std::vector<std::string> TempFolder::Names() const {

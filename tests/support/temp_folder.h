@@ -21,6 +21,8 @@ class TempFolder {
   std::string Folder() const;
   std::string operator/(const std::string& name) const;
 
+  // These take each name exactly as given, on Windows too: "a.mcd." and
+  // "CON.mcd" are files of those names.
   void Write(const std::string& name, const Bytes& bytes) const;
   Bytes Read(const std::string& name) const;
   bool Exists(const std::string& name) const;

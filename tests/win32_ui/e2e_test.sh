@@ -2,13 +2,17 @@
 # End to end: the real Pellamar.exe under Wine converts a folder of real
 # cards, driven by e2e_driver.exe as a user would drive it; then every .mem
 # file is compared byte for byte with the 64-byte header and its card.
+# Beside the program lies a planted DLL named as a system DLL, which it must
+# not load.
 #
-# Usage: e2e_test.sh WINE PELLAMAR_EXE DRIVER_EXE DATA_DIR WORK_DIR
+# Usage: e2e_test.sh WINE PELLAMAR_EXE DRIVER_EXE DATA_DIR WORK_DIR PLANTED_DLL
 set -euo pipefail
-wine=$1 exe=$2 driver=$3 data=$4 work=$5
+wine=$1 exe=$2 driver=$3 data=$4 work=$5 planted=$6
 
 rm -rf "$work"
-mkdir -p "$work/cards"
+mkdir -p "$work/cards" "$work/downloads"
+cp "$exe" "$planted" "$work/downloads/"
+exe=$work/downloads/$(basename "$exe")
 cp "$data/m1.mcd" "$work/cards/a.mcd"
 cp "$data/MemoryCard2-1.mcd" "$work/cards/B.MCD"
 cp "$data/blank.mcd" "$work/cards/c.mcd"
@@ -23,7 +27,9 @@ head -c 46 /dev/zero >>"$header"
 cards_unix=$work/cards
 source_text="Z:${cards_unix//\//\\}\\a.mcd"
 
-timeout 120 "$wine" "$exe" &
+# Wine takes its own DLL over a file beside the program where Windows takes
+# the file; "n,b" makes it take the file, as Windows does.
+WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}oleacc=n,b" timeout 120 "$wine" "$exe" &
 app=$!
 if ! output=$(timeout 120 "$wine" "$driver" "$source_text"); then
   kill "$app" 2>/dev/null || true
@@ -61,6 +67,9 @@ done
 for stray in x.mem x.bin.mem; do
   check "no $stray written" "$([[ -e $work/cards/$stray ]] && echo present || echo absent)" absent
 done
+
+check "the planted oleacc.dll beside the program not loaded" \
+  "$([[ -e $work/downloads/planted-library-loaded ]] && echo loaded || echo "not loaded")" "not loaded"
 
 echo "$passes passed, $failures failed"
 [[ $failures -eq 0 ]]

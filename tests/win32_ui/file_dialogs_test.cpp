@@ -50,9 +50,9 @@ Record ExpectedRecord(const OPENFILENAMEW& actual, std::uint32_t flags) {
   PutPointer(record, kLayout.hInstance, GetModuleHandleW(nullptr));
   PutPointer(record, kLayout.lpstrFilter, actual.lpstrFilter);
   PutPointer(record, kLayout.lpstrFile, actual.lpstrFile);
-  PutWord(record, kLayout.nMaxFile, 255);
+  PutWord(record, kLayout.nMaxFile, 32768);  // the longest path Windows has, and its NUL
   PutPointer(record, kLayout.lpstrFileTitle, actual.lpstrFileTitle);
-  PutWord(record, kLayout.nMaxFileTitle, 255);
+  PutWord(record, kLayout.nMaxFileTitle, 32768);
   PutPointer(record, kLayout.lpstrInitialDir, actual.lpstrInitialDir);
   PutPointer(record, kLayout.lpstrTitle, actual.lpstrTitle);
   PutWord(record, kLayout.Flags, flags);
@@ -65,6 +65,11 @@ Record BytesOf(const OPENFILENAMEW& record, std::size_t from, std::size_t to) {
 }
 
 std::wstring Spaces(std::size_t count) { return std::wstring(count, L' '); }
+
+// A whole file buffer as a dialog is handed it: `start`, then NULs.
+std::wstring Buffer(const std::wstring& start) {
+  return start + std::wstring(32768 - start.size(), L'\0');
+}
 
 // The list the record's filter points at, up to its closing double NUL.
 std::wstring FilterList(const wchar_t* filter) {
@@ -80,8 +85,8 @@ TEST(DialogRequest, OpenRecordHoldsExactlyTheRequestedMembers) {
 
   EXPECT_EQ(BytesOf(record, 0, kLayout.size), ExpectedRecord(record, 0x1004));
   EXPECT_EQ(FilterList(record.lpstrFilter), kConvertedSourceFilter);
-  EXPECT_EQ(std::wstring(record.lpstrFile, 255), Spaces(254) + L'\0');
-  EXPECT_EQ(std::wstring(record.lpstrFileTitle, 255), Spaces(254) + L'\0');
+  EXPECT_EQ(std::wstring(record.lpstrFile, 32768), Buffer(Spaces(254)));
+  EXPECT_EQ(std::wstring(record.lpstrFileTitle, 32768), Buffer(Spaces(254)));
   EXPECT_STREQ(record.lpstrTitle, L"Select a memory card");
   EXPECT_STREQ(record.lpstrInitialDir, L"c:\\");
   // Nothing of the later, longer record form is filled in.
@@ -96,13 +101,13 @@ TEST(DialogRequest, SaveRecordAsksBeforeCreatingOrReplacing) {
 
   EXPECT_EQ(BytesOf(record, 0, kLayout.size), ExpectedRecord(record, 0x2006));
   EXPECT_EQ(FilterList(record.lpstrFilter), L"Cards\0*.mem\0\0"s);
-  EXPECT_EQ(std::wstring(record.lpstrFile, 255), L"slot1.mem" + Spaces(245) + L'\0');
-  EXPECT_EQ(std::wstring(record.lpstrFileTitle, 255), Spaces(254) + L'\0');
+  EXPECT_EQ(std::wstring(record.lpstrFile, 32768), Buffer(L"slot1.mem" + Spaces(245)));
+  EXPECT_EQ(std::wstring(record.lpstrFileTitle, 32768), Buffer(Spaces(254)));
   EXPECT_STREQ(record.lpstrTitle, L"Save a card");
   EXPECT_STREQ(record.lpstrInitialDir, L"d:\\out");
 }
 
-TEST(DialogRequest, DefaultFilenameIsCutToTheFileBuffer) {
+TEST(DialogRequest, DefaultFilenameIsCutAfter254Characters) {
   const std::string filter = ui::ConvertFilterString("");
   const DialogRequest longer = BuildSaveRequest(kOwner, filter, "", "", std::string(300, 'n'));
   EXPECT_EQ(std::wstring(longer.record().lpstrFile, 255), std::wstring(254, L'n') + L'\0');
@@ -132,7 +137,7 @@ class DialogResult : public ::testing::TestWithParam<ResultCase> {};
 TEST_P(DialogResult, IsTheTextBeforeTheFirstNulWithoutOuterSpaces) {
   DialogRequest request = BuildOpenRequest(kOwner, "\0"s, "", "");
   const ResultCase& c = GetParam();
-  ASSERT_LE(c.buffer.size(), 255u);
+  ASSERT_LE(c.buffer.size(), 32768u);
   std::copy(c.buffer.begin(), c.buffer.end(), request.record()->lpstrFile);
   EXPECT_EQ(request.Result(c.confirmed), c.expected);
 }
@@ -144,10 +149,12 @@ INSTANTIATE_TEST_SUITE_P(
         ResultCase{"SpacesAfterTheNulAreIgnored", true, L"C:\\x.mcd\0 tail"s, "C:\\x.mcd"},
         ResultCase{"OuterSpacesAreTrimmed", true, L"  C:\\my cards\\a.mcd  \0"s,
                    "C:\\my cards\\a.mcd"},
-        ResultCase{"NoNulTakesTheWholeBuffer", true, L"C:\\" + std::wstring(252, L'p'),
-                   "C:\\" + std::string(252, 'p')},
+        ResultCase{"NoNulTakesTheWholeBuffer", true, L"C:\\" + std::wstring(32765, L'p'),
+                   "C:\\" + std::string(32765, 'p')},
         ResultCase{"PathOf254Characters", true, L"C:\\" + std::wstring(251, L'q') + L'\0',
                    "C:\\" + std::string(251, 'q')},
+        ResultCase{"PathPastTheStartingSpaces", true, L"C:\\" + std::wstring(297, L'r') + L'\0',
+                   "C:\\" + std::string(297, 'r')},
         ResultCase{"UnicodeComesBackAsUtf8", true, L"C:\\Karten\\Spielst\u00e4nde.mcd\0"s,
                    "C:\\Karten\\Spielst\xC3\xA4nde.mcd"},
         ResultCase{"OnlySpacesGiveNothing", true, L"", ""},
@@ -171,7 +178,7 @@ TEST(OpenDialog, ConvertsTheCallersFilterAndReturnsTheConfirmedPath) {
   EXPECT_EQ(seen.filter, kConvertedSourceFilter);
   EXPECT_EQ(seen.title, L"Select a memory card");
   EXPECT_EQ(seen.initial_dir, L"c:\\");
-  EXPECT_EQ(seen.file, Spaces(254) + L'\0');
+  EXPECT_EQ(seen.file, Buffer(Spaces(254)));
 }
 
 TEST(OpenDialog, CancelGivesNothing) {
@@ -192,7 +199,7 @@ TEST(SaveDialog, ProposesTheDefaultNameAndReturnsTheConfirmedPath) {
   ASSERT_EQ(desktop.requests.size(), 1u);
   EXPECT_TRUE(desktop.requests[0].save);
   EXPECT_EQ(desktop.requests[0].record.Flags, 0x2006u);
-  EXPECT_EQ(desktop.requests[0].file, L"slot1.mem" + Spaces(245) + L'\0');
+  EXPECT_EQ(desktop.requests[0].file, Buffer(L"slot1.mem" + Spaces(245)));
 }
 
 }  // namespace

@@ -441,6 +441,52 @@ TEST_F(FrmPellamarTest, SystemSaveDialogAsksBeforeCreatingAndComesBackOnNo) {
   EXPECT_FALSE(folder_.Exists("new.mem"));  // asking is not creating
 }
 
+// The system's own open dialog, given a card's path in its name box as a
+// user types it, and confirmed: the path comes back whole, as long as the
+// dialog takes it (Wine's stops short of MAX_PATH characters).
+constexpr wchar_t kPickTitle[] = L"Pick a card";
+
+struct TypedPath {
+  std::wstring path;
+  bool answered = false;
+};
+
+DWORD WINAPI TypeIntoOpenDialog(void* data) {
+  auto* typed = static_cast<TypedPath*>(data);
+  const HWND dialog = WaitForDialog(kPickTitle);
+  if (dialog == nullptr) return 1;
+  typed->answered = SetDlgItemTextW(dialog, cmb13, typed->path.c_str()) != 0;
+  Answer(dialog, IDOK);
+  // A dialog that stays, or a complaint over it, is cancelled.
+  for (int i = 0; i < 10; ++i) {
+    const HWND left = FindWindowW(L"#32770", nullptr);
+    if (left == nullptr || !IsWindowVisible(left)) break;
+    Answer(left, IDCANCEL);
+  }
+  return 0;
+}
+
+TEST_F(FrmPellamarTest, SystemOpenDialogGivesBackTheWholePathOfADeepCard) {
+  const std::wstring folder = Widen(folder_.Folder());
+  for (const std::size_t length : {254u, 255u, 259u}) {
+    const std::string sub(length - folder.size() - 6, 's');
+    ASSERT_TRUE(CreateDirectoryW((LR"(\\?\)" + folder + Widen(sub)).c_str(), nullptr));
+    folder_.Write(sub + "\\a.mcd", {1});
+    TypedPath typed{folder + Widen(sub) + L"\\a.mcd", false};
+    ASSERT_EQ(typed.path.size(), length);
+    std::string filter = ui::ConvertFilterString(ui::kSourceFilter);
+    DialogRequest request =
+        BuildOpenRequest(window_->hwnd(), filter, Narrow(kPickTitle), folder_.Folder());
+    const HANDLE driver = CreateThread(nullptr, 0, &TypeIntoOpenDialog, &typed, 0, nullptr);
+    const bool confirmed = SystemDesktopCalls().RunOpenDialog(request.record());
+    WaitForSingleObject(driver, 10000);
+    CloseHandle(driver);
+    EXPECT_TRUE(typed.answered) << length;
+    EXPECT_EQ(request.Result(confirmed), Narrow(typed.path))
+        << length << " " << CommDlgExtendedError();
+  }
+}
+
 TEST_F(FrmPellamarTest, PickingACardFillsTheFieldAndConvertsNothing) {
   folder_.Write("slot1.mcd", testing::RealCard("m1.mcd"));
   const std::wstring path = Widen(folder_.Folder()) + L"slot \u00e9t\u00e9.mcd";
@@ -542,11 +588,20 @@ TEST_F(FrmPellamarTest, DropPutsTheFirstItemIntoTheFieldAFolderWithItsSeparator)
   folder_.Write("b.mcd", testing::RealCard("m1.mcd"));
   const std::wstring folder = Widen(folder_.Folder());  // ends in "\\"
   const std::wstring bare = folder.substr(0, folder.size() - 1);
+  // Folders that only the long form of their paths names: one whose name
+  // ends in a dot, and one deeper than MAX_PATH characters.
+  const std::wstring dot = folder + L"dot.";
+  const std::wstring deep = folder + std::wstring(150, L'd') + L"\\" + std::wstring(150, L'e');
+  for (const std::wstring& made : {dot, folder + std::wstring(150, L'd'), deep}) {
+    ASSERT_TRUE(CreateDirectoryW((LR"(\\?\)" + made).c_str(), nullptr));
+  }
   EXPECT_NE(GetWindowLongPtrW(window_->hwnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES, 0);
   const std::vector<std::pair<std::vector<std::wstring>, std::wstring>> drops{
       {{folder + L"a.mcd"}, folder + L"a.mcd"},
       {{bare}, folder},
       {{folder + L"b.mcd", folder + L"a.mcd"}, folder + L"b.mcd"},
+      {{dot}, dot + L"\\"},
+      {{deep}, deep + L"\\"},
   };
   for (const auto& [items, field] : drops) {
     SetWindowTextW(Control("txtSource"), L"C:\\old\\x.mcd");

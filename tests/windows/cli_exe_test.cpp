@@ -172,6 +172,22 @@ TEST_F(CliExeTest, ACardDeeperThanMaxPathIsConverted) {
   fs::remove_all(top, ignored);
 }
 
+// Typed without its separator, as a folder's path may be on the command line.
+TEST_F(CliExeTest, AFolderWhoseNameEndsInADotIsTheOneConverted) {
+  ASSERT_TRUE(
+      CreateDirectoryW((L"\\\\?\\" + folder_.path().wstring() + L"\\dot.").c_str(), nullptr));
+  fs::create_directory(folder_.path() / "dot");  // what Windows' path rules make of "dot."
+  folder_.Write("dot\\a.mcd", RealCard("m1.mcd"));
+  folder_.Write("dot.\\a.mcd.", RealCard("MemoryCard2-1.mcd"));
+  folder_.Write("dot.\\CON.mcd", RealCard("blank.mcd"));
+  const std::string typed = Utf8(folder_.path()) + "\\dot.";
+
+  EXPECT_EQ(RunCli({typed}).out, "2 Files Processed\n");
+  EXPECT_EQ(RunCli({"--verify", typed}).out, "2 Files Verified\n");
+  EXPECT_EQ(folder_.Read("dot.\\CON.mem"), ExpectedTarget(RealCard("blank.mcd")));
+  EXPECT_FALSE(folder_.Exists("dot\\a.mem"));
+}
+
 // The card lines of a dry run or a verify, sorted, without the summary.
 std::vector<std::string> CardLines(const std::string& out) {
   std::vector<std::string> lines;

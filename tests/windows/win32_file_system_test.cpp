@@ -257,6 +257,64 @@ TEST_F(Win32FileSystemTest, PathsAreUtf8OnBothSidesOfTheListing) {
   EXPECT_EQ(ReadWide(L"caf\u00E9.mem"), ExpectedTarget(card));
 }
 
+// The long form names exactly the file that the path names: no name loses
+// its final dots or spaces or becomes a device; only "." and ".." and the
+// start of a path that is not absolute are the system's.
+TEST_F(Win32FileSystemTest, TheLongFormKeepsEveryNameOfThePath) {
+  std::vector<wchar_t> buffer(32768);
+  const DWORD n = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
+  ASSERT_GT(n, 0u);
+  const std::wstring before(buffer.data(), n);
+  const std::wstring here = folder_.path().wstring();  // "C:\...\pellamar-test-N"
+  ASSERT_TRUE(SetCurrentDirectoryW(here.c_str()));
+  const AtScopeEnd back{[&] { SetCurrentDirectoryW(before.c_str()); }};
+  const std::wstring up = here.substr(0, here.rfind(L'\\'));
+  const std::wstring drive = here.substr(0, 2);
+
+  const std::vector<std::pair<std::string, std::wstring>> cases = {
+      {"C:\\x\\dot.\\", LR"(\\?\C:\x\dot.\)"},
+      {"C:\\x\\a.mcd.", LR"(\\?\C:\x\a.mcd.)"},
+      {"C:\\x. \\b.mcd ", LR"(\\?\C:\x. \b.mcd )"},
+      {"C:\\x\\CON.mcd", LR"(\\?\C:\x\CON.mcd)"},
+      {"C:/x/y/../z/./nul.mcd", LR"(\\?\C:\x\z\nul.mcd)"},
+      {"C:\\..\\..\\a", LR"(\\?\C:\a)"},
+      {"\\\\server\\share.\\dir\\..\\..\\a.", LR"(\\?\UNC\server\share.\a.)"},
+      {"\\\\?\\C:\\x\\..\\a.", LR"(\\?\C:\x\..\a.)"},
+      {"//?/C:/x/a.", LR"(\\?\C:\x\a.)"},
+      {"dot.\\a.mcd.", LR"(\\?\)" + here + LR"(\dot.\a.mcd.)"},
+      {"..\\b.mcd ", LR"(\\?\)" + up + LR"(\b.mcd )"},
+      {Narrow(drive) + "dot.\\", LR"(\\?\)" + here + LR"(\dot.\)"},
+      {"\\x\\aux.mcd", LR"(\\?\)" + drive + LR"(\x\aux.mcd)"},
+  };
+  for (const auto& [path, extended] : cases) {
+    EXPECT_EQ(Narrow(ExtendedPath(path)), Narrow(extended)) << path;
+  }
+}
+
+// Cards whose names Windows' path rules would change, in a folder whose own
+// name ends in a dot, typed as a person types it: each .mem holds its own
+// card.
+TEST_F(Win32FileSystemTest, RunReadsEveryCardFromItsOwnFileWhateverItsName) {
+  const std::vector<std::string> names = {"a.mcd",   "a.mcd.",  "b.mcd",  "b.mcd ",
+                                          "CON.mcd", "aux.MCD", "nul.mcd"};
+  ASSERT_TRUE(CreateDirectoryW(Long(L"dot.").c_str(), nullptr));
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    folder_.Write("dot.\\" + names[i], PatternBytes(100 + i, static_cast<std::uint8_t>(i)));
+  }
+  const std::string typed = folder_.Folder() + "dot.\\";
+  EXPECT_EQ(testing::ListedCards(*fs_, typed).size(), names.size());
+
+  RecordingWindow window(typed);
+  const BatchReport report = btnStart_Click(window, *fs_);
+  EXPECT_EQ(report.processed, static_cast<std::int64_t>(names.size())) << FinalMessage(report);
+  EXPECT_TRUE(report.AllConverted()) << FinalMessage(report);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(folder_.Read("dot.\\" + TargetNameFor(names[i])),
+              ExpectedTarget(PatternBytes(100 + i, static_cast<std::uint8_t>(i))))
+        << names[i];
+  }
+}
+
 TEST_F(Win32FileSystemTest, GivesLengthsOfFilesOnly) {
   folder_.Write("a.mcd", PatternBytes(1234));
   folder_.Write("empty.mcd", {});

@@ -5,6 +5,8 @@
 #include <initguid.h>
 #include <oleacc.h>
 
+#include "ui/win32/system_library.h"
+
 namespace pellamar::win32 {
 namespace {
 
@@ -162,13 +164,20 @@ LRESULT CALLBACK LookProc(HWND control, UINT message, WPARAM wparam, LPARAM lpar
   if (message != WM_GETOBJECT || static_cast<LONG>(lparam) != OBJID_CLIENT) {
     return DefSubclassProc(control, message, wparam, lparam);
   }
+  // oleacc.dll is none of Windows' known DLLs: the system's own is taken.
+  static const auto create_std_accessible_object =
+      SystemFunction<decltype(&CreateStdAccessibleObject)>(L"oleacc.dll",
+                                                           "CreateStdAccessibleObject");
+  static const auto lresult_from_object =
+      SystemFunction<decltype(&LresultFromObject)>(L"oleacc.dll", "LresultFromObject");
   IAccessible* system = nullptr;
-  if (FAILED(CreateStdAccessibleObject(control, OBJID_CLIENT, IID_IAccessible,
-                                       reinterpret_cast<void**>(&system)))) {
+  if (create_std_accessible_object == nullptr || lresult_from_object == nullptr ||
+      FAILED(create_std_accessible_object(control, OBJID_CLIENT, IID_IAccessible,
+                                          reinterpret_cast<void**>(&system)))) {
     return DefSubclassProc(control, message, wparam, lparam);
   }
   auto* looked = new LookedAccessible(system, control, *look);
-  const LRESULT result = LresultFromObject(IID_IAccessible, wparam, looked);
+  const LRESULT result = lresult_from_object(IID_IAccessible, wparam, looked);
   looked->Release();
   return result;
 }

@@ -5,18 +5,10 @@
 #include <string>
 
 #include "core/win32_replace_calls.h"
+#include "ui/win32/system_library.h"
 
 namespace pellamar::win32 {
 namespace {
-
-// The entry point `name` of `library` as a `Function`, or nullptr.
-template <typename Function>
-Function BindByName(const wchar_t* library, const char* name) {
-  const HMODULE module = LoadLibraryW(library);
-  if (module == nullptr) return nullptr;
-  // Through the generic function pointer type, which converts to any other.
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
 
 // Windows' save dialog asks itself before it takes the name of a file that
 // does not exist (OFN_CREATEPROMPT); Wine's returns the name without asking.
@@ -35,7 +27,7 @@ class SystemCalls : public DesktopCalls {
  public:
   bool RunOpenDialog(OPENFILENAMEW* request) override {
     static const auto get_open_file_name =
-        BindByName<decltype(&GetOpenFileNameW)>(L"comdlg32.dll", "GetOpenFileNameW");
+        SystemFunction<decltype(&GetOpenFileNameW)>(L"comdlg32.dll", "GetOpenFileNameW");
     return get_open_file_name != nullptr && get_open_file_name(request) != FALSE;
   }
 
@@ -44,7 +36,7 @@ class SystemCalls : public DesktopCalls {
   // if it had stayed open.
   bool RunSaveDialog(OPENFILENAMEW* request) override {
     static const auto get_save_file_name =
-        BindByName<decltype(&GetSaveFileNameW)>(L"comdlg32.dll", "GetSaveFileNameW");
+        SystemFunction<decltype(&GetSaveFileNameW)>(L"comdlg32.dll", "GetSaveFileNameW");
     if (get_save_file_name == nullptr) return false;
     while (get_save_file_name(request) != FALSE) {
       const wchar_t* chosen = request->lpstrFile;
@@ -64,7 +56,7 @@ class SystemCalls : public DesktopCalls {
   void ShellOpen(HWND owner, const wchar_t* operation, const wchar_t* file,
                  const wchar_t* parameters, const wchar_t* directory, int show) override {
     static const auto shell_execute =
-        BindByName<decltype(&ShellExecuteW)>(L"shell32.dll", "ShellExecuteW");
+        SystemFunction<decltype(&ShellExecuteW)>(L"shell32.dll", "ShellExecuteW");
     if (shell_execute == nullptr) return;
     shell_execute(owner, operation, file, parameters, directory, show);
   }

@@ -30,8 +30,9 @@ class DesktopCalls {
 };
 
 // The real calls. The dialogs and the shell launch are bound by name, from
-// comdlg32.dll and shell32.dll, when first called; a call whose entry point
-// cannot be found does nothing (a dialog then counts as cancelled).
+// the system's comdlg32.dll and shell32.dll, when first called; a call whose
+// entry point cannot be found does nothing (a dialog then counts as
+// cancelled).
 DesktopCalls& SystemDesktopCalls();
 
 }  // namespace pellamar::win32

@@ -1,14 +1,9 @@
 #include "ui/win32/dpi.h"
 
+#include "ui/win32/system_library.h"
+
 namespace pellamar::win32 {
 namespace {
-
-template <typename Function>
-Function User32Function(const char* name) {
-  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  if (user32 == nullptr) return nullptr;
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(user32, name)));
-}
 
 UINT ScreenDpi() {
   const HDC screen = GetDC(nullptr);
@@ -21,7 +16,8 @@ UINT ScreenDpi() {
 
 UINT DpiOfWindow(HWND window) {
   using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-  static const auto get_dpi_for_window = User32Function<GetDpiForWindowFunction>("GetDpiForWindow");
+  static const auto get_dpi_for_window =
+      SystemFunction<GetDpiForWindowFunction>(L"user32.dll", "GetDpiForWindow");
   if (get_dpi_for_window == nullptr) return ScreenDpi();
   const UINT dpi = get_dpi_for_window(window);
   return dpi != 0 ? dpi : ScreenDpi();
@@ -29,7 +25,8 @@ UINT DpiOfWindow(HWND window) {
 
 SIZE FrameSizeFor(int client_width, int client_height, DWORD style, DWORD ex_style, UINT dpi) {
   using AdjustFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-  static const auto adjust_for_dpi = User32Function<AdjustFunction>("AdjustWindowRectExForDpi");
+  static const auto adjust_for_dpi =
+      SystemFunction<AdjustFunction>(L"user32.dll", "AdjustWindowRectExForDpi");
   RECT frame{0, 0, client_width, client_height};
   if (adjust_for_dpi != nullptr) {
     adjust_for_dpi(&frame, style, FALSE, ex_style, dpi);

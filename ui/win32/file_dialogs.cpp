@@ -8,13 +8,13 @@
 namespace pellamar::win32 {
 namespace {
 
-// 254 spaces and the NUL, with `text` written over the start, cut after 254
-// characters (and never between the two halves of a surrogate pair).
-std::array<wchar_t, kFileBufferChars> FileBuffer(const std::wstring& text) {
-  std::array<wchar_t, kFileBufferChars> buffer;
-  buffer.fill(L' ');
-  buffer.back() = L'\0';
-  std::size_t length = std::min<std::size_t>(text.size(), kFileBufferChars - 1);
+// kStartingSpaces spaces and NULs to the end, with `text` written over the
+// spaces, cut after as many characters (and never between the two halves
+// of a surrogate pair).
+std::vector<wchar_t> FileBuffer(const std::wstring& text) {
+  std::vector<wchar_t> buffer(kFileBufferChars, L'\0');
+  std::fill_n(buffer.begin(), kStartingSpaces, L' ');
+  std::size_t length = std::min(text.size(), kStartingSpaces);
   if (length < text.size() && IS_HIGH_SURROGATE(text[length - 1])) --length;
   std::copy_n(text.begin(), length, buffer.begin());
   return buffer;

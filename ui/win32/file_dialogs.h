@@ -6,9 +6,9 @@
 // After windows.h, which it needs.
 #include <commdlg.h>
 
-#include <array>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "ui/win32/desktop_calls.h"
 
@@ -20,8 +20,10 @@ namespace pellamar::win32 {
 inline constexpr DWORD kRequestRecordSize =
     offsetof(OPENFILENAMEW, lpTemplateName) + sizeof(OPENFILENAMEW::lpTemplateName);
 static_assert(sizeof(void*) != 4 || kRequestRecordSize == 76);
-// The file and file-title buffers: 254 spaces and a NUL, 255 given as size.
-inline constexpr DWORD kFileBufferChars = 255;
+// The file and file-title buffers: room for the longest path Windows has.
+inline constexpr DWORD kFileBufferChars = 32768;
+// What the dialog finds in either buffer: this many spaces, then NULs.
+inline constexpr std::size_t kStartingSpaces = 254;
 inline constexpr DWORD kOpenFlags = OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
 inline constexpr DWORD kSaveFlags = OFN_CREATEPROMPT | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
 
@@ -31,7 +33,7 @@ class DialogRequest {
  public:
   // `converted_filter` is a filter string after ConvertFilterString: its
   // parts end in NULs. `default_filename` is written over the start of the
-  // file buffer, at most 254 characters of it.
+  // file buffer's spaces, at most kStartingSpaces characters of it.
   DialogRequest(HWND owner, HINSTANCE instance, const std::string& converted_filter,
                 const std::string& title, const std::string& initial_dir,
                 const std::string& default_filename, DWORD flags);
@@ -50,8 +52,8 @@ class DialogRequest {
   std::wstring filter_;
   std::wstring title_;
   std::wstring initial_dir_;
-  std::array<wchar_t, kFileBufferChars> file_;
-  std::array<wchar_t, kFileBufferChars> file_title_;
+  std::vector<wchar_t> file_;
+  std::vector<wchar_t> file_title_;
   OPENFILENAMEW record_{};
 };
 

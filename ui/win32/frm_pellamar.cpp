@@ -14,6 +14,7 @@
 #include "ui/win32/file_dialogs.h"
 #include "ui/win32/picture.h"
 #include "ui/win32/resource_ids.h"
+#include "ui/win32/system_library.h"
 
 namespace pellamar::win32 {
 namespace {
@@ -66,6 +67,22 @@ void DropQueuedInput() {
   }
 }
 
+// A program started as administrator gets no message from Explorer, which
+// runs with less privilege, unless the window lets it through: the drop's
+// WM_DROPFILES and the messages that carry its data, WM_COPYDATA and
+// WM_COPYGLOBALDATA (0x0049, which no header names). Where Windows has no
+// such filter per window (before Windows 7), nothing is done.
+void LetDropsThrough(HWND window) {
+  using FilterFunction = BOOL(WINAPI*)(HWND, UINT, DWORD, PCHANGEFILTERSTRUCT);
+  static const auto change_filter =
+      SystemFunction<FilterFunction>(L"user32.dll", "ChangeWindowMessageFilterEx");
+  if (change_filter == nullptr) return;
+  constexpr UINT kCopyGlobalData = 0x0049;
+  for (const UINT message : {UINT{WM_DROPFILES}, UINT{WM_COPYDATA}, kCopyGlobalData}) {
+    change_filter(window, message, MSGFLT_ALLOW, nullptr);
+  }
+}
+
 HFONT NewFont(const wchar_t* face, int height, int weight, bool underline, BYTE charset) {
   return CreateFontW(height, 0, 0, 0, weight, FALSE, underline ? TRUE : FALSE, FALSE, charset,
                      OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
@@ -96,6 +113,7 @@ bool frmPellamar::Create(HINSTANCE instance) {
   AddToolTip();
   PresentToScreenReaders();
   DragAcceptFiles(hwnd_, TRUE);
+  LetDropsThrough(hwnd_);
   ApplyDpi(DpiOfWindow(hwnd_));
   return true;
 }
@@ -281,14 +299,16 @@ void frmPellamar::OnActivate(bool active) {
 // picked with "...": the first of several items, a folder with its
 // separator at the end. Nothing converts until "Convert" is pressed, and
 // nothing is taken while a handler runs. (The shell itself refuses what is
-// not a file, with the no-drop cursor.)
+// not a file, with the no-drop cursor.) The folder is found by the long
+// form of its path, so that one deeper than MAX_PATH characters, or one
+// whose name ends in a dot, is a folder too.
 void frmPellamar::OnDropFiles(HDROP drop) {
   const UINT length = DragQueryFileW(drop, 0, nullptr, 0);
   std::wstring path(length + 1, L'\0');
   path.resize(DragQueryFileW(drop, 0, path.data(), length + 1));
   DragFinish(drop);
   if (handler_running_ || path.empty()) return;
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(ExtendedPath(Narrow(path)).c_str());
   const bool folder =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   if (folder && path.back() != L'\\') path += L'\\';
