@@ -84,10 +84,18 @@ screenshot-windows:
 	  cmake --build --preset $$preset --target Pellamar && \
 	  PELLAMAR_WINDOWS_PRESET=$$preset tools/screenshot-windows
 
+# Every download: build/pellamar_<version>_<arch>.deb, and the zips of both
+# Windows builds, build/windows/Pellamar-<version>-win32.zip and
+# build/windows-x64/Pellamar-<version>-win64.zip, each with both programs.
+# The zips need the cross compilers only, not Wine, and build no test.
 .PHONY: package
 package: build
-	tools/install-deps package
+	tools/install-deps package windows
 	cmake --build --preset default --target package
+	for preset in windows windows-x64; do \
+	  cmake --preset $$preset && \
+	  cmake --build --preset $$preset --target windows_zip || exit 1; \
+	done
 
 clean:
 	rm -rf build
