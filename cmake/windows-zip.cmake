@@ -1,16 +1,18 @@
-# The Windows download: Pellamar-<version>-win32.zip (win64 for a 64-bit
-# build) in the root of the build tree, holding Pellamar.exe, pellamar-cli.exe,
-# README.txt and LICENSE.txt.
+# The Windows download: Pellamar-<version>-win32.zip of the 32-bit build,
+# Pellamar-<version>-win64.zip of the 64-bit one, in the root of the build
+# tree, holding Pellamar.exe, pellamar-cli.exe, README.txt and LICENSE.txt.
+# make package builds both; each README.txt names the other zip for the
+# other Windows.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(PELLAMAR_ZIP_PLATFORM win64)
   set(PELLAMAR_WINDOWS_BITS 64)
-  set(PELLAMAR_WINDOWS_RUNS_ON " for 64-bit Windows")
+  set(PELLAMAR_OTHER_WINDOWS_BITS 32)
 else()
-  set(PELLAMAR_ZIP_PLATFORM win32)
   set(PELLAMAR_WINDOWS_BITS 32)
-  set(PELLAMAR_WINDOWS_RUNS_ON "; they run on 32-bit and 64-bit Windows")
+  set(PELLAMAR_OTHER_WINDOWS_BITS 64)
 endif()
-set(PELLAMAR_ZIP ${PROJECT_BINARY_DIR}/Pellamar-${PROJECT_VERSION}-${PELLAMAR_ZIP_PLATFORM}.zip)
+set(PELLAMAR_ZIP_NAME Pellamar-${PROJECT_VERSION}-win${PELLAMAR_WINDOWS_BITS}.zip)
+set(PELLAMAR_OTHER_ZIP_NAME Pellamar-${PROJECT_VERSION}-win${PELLAMAR_OTHER_WINDOWS_BITS}.zip)
+set(PELLAMAR_ZIP ${PROJECT_BINARY_DIR}/${PELLAMAR_ZIP_NAME})
 set(PELLAMAR_ZIP_STAGE ${PROJECT_BINARY_DIR}/zip)
 
 # Windows line ends, so that any editor shows the texts as written.
