@@ -44,16 +44,6 @@ class TargetRecord {
     takers_.push_back(std::move(taker));
   }
 
-  // A card read in this walk that has other names, so that it may also
-  // stand at a target; and the one that is the file `file`, or nullptr.
-  void Read(const std::optional<FileIdentity>& file, const std::string& card) {
-    if (file) cards_.emplace(*file, card);
-  }
-  const std::string* CardOf(const std::optional<FileIdentity>& file) const {
-    const auto found = file ? cards_.find(*file) : cards_.end();
-    return found == cards_.end() ? nullptr : &found->second;
-  }
-
  private:
   std::string KeyOf(const std::string& target) const {
     return folds_case_ ? AsciiLower(target) : target;
@@ -63,7 +53,6 @@ class TargetRecord {
   std::vector<Taker> takers_;
   std::unordered_map<std::string, std::size_t> by_name_;
   std::map<FileIdentity, std::size_t> by_file_;
-  std::map<FileIdentity, std::string> cards_;
 };
 
 // What the report says of a card whose target an earlier card took.
@@ -74,14 +63,17 @@ std::string TakenWords(const std::string& target, const TargetRecord::Taker& tak
   return ShownName(target) + " is the target of " + ShownName(taker.card) + ", listed before it";
 }
 
-// What the report says of a card that is itself the target `target` of an
-// earlier card, and of a target that is a card read earlier.
-std::string TargetWords(const std::string& target, const TargetRecord::Taker& taker) {
-  return "it is " + ShownName(target) + ", the target of " + ShownName(taker.card);
+// What the report says of a card that is itself the target `target` of
+// the card `card`.
+std::string TargetWords(const std::string& target, const std::string& card) {
+  return "it is " + ShownName(target) + ", the target of " + ShownName(card);
 }
-std::string CardWords(const std::string& target, const std::string& card) {
-  return ShownName(target) + " is the card " + ShownName(card);
-}
+
+// A card of the folder and its target.
+struct TargetOfCard {
+  std::string target;
+  std::string card;
+};
 
 // What one card came to: why it counts as not converted ("" when it was),
 // and which file its target is afterwards.
@@ -166,20 +158,23 @@ class CardWalk {
     if (const TargetRecord::Taker* taker = record_.TakerOf(target)) {
       return TakenWords(target, *taker);
     }
-    // No walk reads as a card a file that it writes: a card with another
-    // name may be an earlier card's target, or stand at a later one's.
-    const bool named_twice = card->HasOtherNames();
-    if (const TargetRecord::Taker* taker =
-            named_twice ? TakerOfFile(card->Identity(), *card) : nullptr) {
-      return TargetWords(*taker->target, *taker);
+    // No walk reads as a card a file that it writes: only a card with
+    // another name can be a target too, an earlier card's or a later one's.
+    if (card->HasOtherNames()) {
+      if (const TargetRecord::Taker* taker = TakerOfFile(card->Identity(), *card)) {
+        return TargetWords(*taker->target, taker->card);
+      }
+      // Its own target is the look's to tell.
+      const TargetOfCard* standing = StandingTarget(card->Identity(), *card);
+      if (standing != nullptr && standing->card != name) {
+        return TargetWords(standing->target, standing->card);
+      }
     }
     TargetLook look;
     const Status refused = fs_.LookAt(PathOf(target), *card, &look);
     if (const TargetRecord::Taker* taker = TakerOfFile(look.identity, *card)) {
       return TakenWords(target, *taker);
     }
-    if (const std::string* read = CardOfFile(look)) return CardWords(target, *read);
-    if (named_twice) record_.Read(card->Identity(), name);
 
     Outcome outcome = Take(*card, target, look, refused);
     record_.Take(target, outcome.placed ? outcome.placed : look.identity,
@@ -188,16 +183,27 @@ class CardWalk {
     return std::move(outcome.failure);
   }
 
-  // A card read earlier in this walk that is the file `look` found at a
-  // target, or nullptr; asked of the card's own name again, as its number
-  // may have gone to a new file since.
-  const std::string* CardOfFile(const TargetLook& look) {
-    const std::string* card =
-        look.kind == TargetLook::Kind::kFile ? record_.CardOf(look.identity) : nullptr;
-    if (card == nullptr) return nullptr;
-    Status ignored;
-    const std::unique_ptr<CardFile> now = ReadCard(fs_, PathOf(*card), &ignored);
-    return now && SameFile(now->Identity(), look.identity) ? card : nullptr;
+  // The card of the folder at whose target the file `file` stands, or
+  // nullptr. The targets of all the folder's cards are looked at the first
+  // time this is asked, which only a card with other names does.
+  const TargetOfCard* StandingTarget(const std::optional<FileIdentity>& file,
+                                     const CardFile& card) {
+    if (!standing_) {
+      standing_.emplace();
+      Status ignored;
+      const std::unique_ptr<CardListing> listing = fs_.ListCards(report_.folder, &ignored);
+      for (ListEntry entry = listing ? listing->Next() : ListEntry{};
+           entry.kind == ListEntry::Kind::kName; entry = listing->Next()) {
+        TargetLook look;
+        const std::string target = TargetNameFor(entry.name);
+        fs_.LookAt(PathOf(target), card, &look);
+        if (look.kind == TargetLook::Kind::kFile && look.identity) {
+          standing_->emplace(*look.identity, TargetOfCard{target, entry.name});
+        }
+      }
+    }
+    const auto found = file ? standing_->find(*file) : standing_->end();
+    return found == standing_->end() ? nullptr : &found->second;
   }
 
   void NoteSize(const std::string& name, std::uint64_t length, const std::string& target) {
@@ -237,6 +243,7 @@ class CardWalk {
   FileSystem& fs_;
   BatchReport report_;
   TargetRecord record_;
+  std::optional<std::map<FileIdentity, TargetOfCard>> standing_;
   const TargetHeader header_ = BuildTargetHeader();
   std::unique_ptr<std::uint8_t[]> buffer_;  // reused from card to card
   std::unique_ptr<std::uint8_t[]> second_buffer_;

@@ -77,7 +77,7 @@ class CrashSafetyTest : public ::testing::Test {
   // empty; leftovers stay. Only targets that the last check did not find
   // untouched are redone.
   void ResetTargets() {
-    std::filesystem::remove_all(Trash());
+    std::filesystem::remove_all(HomeTrash());
     for (int i = 0; i < kCards; ++i) {
       if (changed_[i] && HasOldTarget(i)) folder_.Write(TargetName(i), OldTargetBytes(i));
       if (changed_[i] && !HasOldTarget(i)) std::filesystem::remove(folder_.path() / TargetName(i));
@@ -85,17 +85,12 @@ class CrashSafetyTest : public ::testing::Test {
     }
   }
 
-  // The desktop's trash of the tests' home.
-  static std::filesystem::path Trash() {
-    return std::filesystem::path(std::getenv("XDG_DATA_HOME")) / "Trash";
-  }
-
   // The targets whose old bytes are in the trash, each with the path it
   // would be restored to.
   std::set<int> TrashedOldTargets() const {
     std::set<int> trashed;
     std::error_code ignored;
-    for (const auto& info : std::filesystem::directory_iterator(Trash() / "info", ignored)) {
+    for (const auto& info : std::filesystem::directory_iterator(HomeTrash() / "info", ignored)) {
       std::ifstream lines(info.path());
       std::string line;
       while (std::getline(lines, line) && !line.starts_with("Path=")) {
@@ -103,7 +98,7 @@ class CrashSafetyTest : public ::testing::Test {
       const std::string name = info.path().stem().string();  // the name in files/
       for (int i = 0; i < kCards; i += kOldEvery) {
         if (line != "Path=" + folder_ / TargetName(i)) continue;
-        std::ifstream file(Trash() / "files" / name, std::ios::binary);
+        std::ifstream file(HomeTrash() / "files" / name, std::ios::binary);
         const Bytes bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
         if (bytes == OldTargetBytes(i)) trashed.insert(i);
       }

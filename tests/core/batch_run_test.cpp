@@ -105,14 +105,97 @@ TEST_F(BatchRunTest, TheFolderIsWhatPrecedesTheLastSeparator) {
   }
 }
 
-TEST_F(BatchRunTest, ASecondRunReplacesTheTargetsWithIdenticalOnes) {
+// A target that holds its conversion already is left standing as it is:
+// the same file, nothing written, nothing in the trash.
+TEST_F(BatchRunTest, ASecondRunLeavesTheTargetsThatHoldTheirConversion) {
   WriteCards({"a.mcd", "b.mcd"});
   Run(folder_.Folder());
   const Bytes first = folder_.Read("a.mem");
   const Calls first_calls = window_.calls;
-  Run(folder_.Folder());
+  TargetLook before;
+  Status status;
+  const std::unique_ptr<CardFile> card = real_->OpenCard(folder_ / "a.mcd", &status);
+  ASSERT_TRUE(card);
+  real_->LookAt(folder_ / "a.mem", *card, &before);
+  const auto written = std::filesystem::last_write_time(folder_.path() / "a.mem");
+  const BatchReport again = Run(folder_.Folder());
   EXPECT_EQ(window_.calls, first_calls);
+  EXPECT_EQ(again.trashed, 0);
   EXPECT_EQ(folder_.Read("a.mem"), first);
+  TargetLook after;
+  real_->LookAt(folder_ / "a.mem", *card, &after);
+  EXPECT_TRUE(SameFile(after.identity, before.identity));
+  EXPECT_EQ(std::filesystem::last_write_time(folder_.path() / "a.mem"), written);
+}
+
+// A card of another size than a memory card's converts, bytes unchanged,
+// and the run, the dry run and the verify name it with its size; a card of
+// a memory card's size is never named.
+TEST_F(BatchRunTest, ACardOfAnotherSizeConvertsAndIsNamed) {
+  folder_.Write("m1.mcd", RealCard("m1.mcd"));
+  folder_.Write("short.mcd", PatternBytes(65536, 3));
+  const std::string note = "holds 65,536 bytes where a memory card holds 131,072";
+  std::vector<std::string> told = VerdictLines(DryRun, faulty_, folder_.Folder());
+  std::sort(told.begin(), told.end());
+  EXPECT_EQ(told, (std::vector<std::string>{
+                      "new m1.mcd: m1.mem would be created",
+                      "new short.mcd: short.mem would be created; the card " + note}));
+  const BatchReport report = Run(folder_.Folder());
+  EXPECT_EQ(FinalMessage(report),
+            "2 Files Processed\n\n1 File of Another Size:\nshort.mcd: "
+            "converted, but it " +
+                note + "; readers may refuse short.mem");
+  EXPECT_EQ(FinalStyle(report), kStyleWarning);
+  EXPECT_EQ(folder_.Read("short.mem"), Target(PatternBytes(65536, 3)));
+  BatchReport verified;
+  std::vector<std::string> checked = VerdictLines(Verify, faulty_, folder_.Folder(), &verified);
+  std::sort(checked.begin(), checked.end());
+  EXPECT_EQ(checked,
+            (std::vector<std::string>{"exact m1.mcd: m1.mem is exact",
+                                      "exact short.mcd: short.mem is exact; the card " + note}));
+  EXPECT_EQ(VerifySummary(verified), "2 Files Verified\n\n1 File of Another Size");
+}
+
+// Cards that are links to each other's targets, or to the target of a card
+// beside them: no run reads as a card a file that it writes, so every .mem
+// keeps its size and bytes run after run, and the report says why.
+TEST_F(BatchRunTest, CardsLinkedToTargetsAreNotReadAndNothingGrows) {
+#ifdef _WIN32
+  GTEST_SKIP() << "links need a privilege on Windows";
+#endif
+  namespace fs = std::filesystem;
+  folder_.Write("a.mem", Target(CardBytes(1)));
+  folder_.Write("b.mem", Target(CardBytes(2)));
+  fs::create_symlink("b.mem", folder_.path() / "a.mcd");
+  fs::create_symlink("a.mem", folder_.path() / "b.mcd");
+  folder_.Write("c.mcd", CardBytes(3));
+  folder_.Write("c.mem", Target(CardBytes(3)));
+  fs::create_hard_link(folder_.path() / "c.mem", folder_.path() / "d.mcd");
+  const std::vector<Bytes> targets = {folder_.Read("a.mem"), folder_.Read("b.mem"),
+                                      folder_.Read("c.mem")};
+  const std::vector<std::string> passed_over = {"a.mcd: it is b.mem, the target of b.mcd",
+                                                "b.mcd: it is a.mem, the target of a.mcd",
+                                                "d.mcd: it is c.mem, the target of c.mcd"};
+  std::vector<std::string> told = VerdictLines(DryRun, faulty_, folder_.Folder());
+  std::sort(told.begin(), told.end());
+  std::vector<std::string> foretold = {"same c.mcd: c.mem already holds this conversion"};
+  for (const std::string& line : passed_over) foretold.push_back("skip " + line);
+  std::sort(foretold.begin(), foretold.end());
+  EXPECT_EQ(told, foretold);
+  for (int run = 0; run < 2; ++run) {
+    const BatchReport report = Run(folder_.Folder());
+    EXPECT_EQ(report.processed, 1);
+    std::vector<std::string> lines;
+    for (const CardFailure& failure : report.first_failures) {
+      lines.push_back(failure.name + ": " + failure.reason);
+    }
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, passed_over) << "run " << run;
+    EXPECT_EQ(
+        (std::vector<Bytes>{folder_.Read("a.mem"), folder_.Read("b.mem"), folder_.Read("c.mem")}),
+        targets)
+        << "run " << run;
+  }
 }
 
 TEST_F(BatchRunTest, AnEmptyCardIsSkippedAndTheRunGoesOn) {
@@ -190,6 +273,9 @@ TEST_F(BatchRunTest, FailuresPartWayKeepTheOldTargetAndSayWhy) {
        "could not be read (it is shorter than its length said)", ""},
       {[](FaultFileSystem& fs) { fs.FailClosesOf("a.mem"); },
        "a.mem could not be written (input/output error)",
+       "replace a.mcd: a.mem holds something else; it would go to the " + real_->TrashName()},
+      {[](FaultFileSystem& fs) { fs.FailTrashOf("a.mem"); },
+       "a.mem was not replaced: no trash could keep it (injected trash failure)",
        "replace a.mcd: a.mem holds something else; it would go to the " + real_->TrashName()},
   };
   for (const Case& c : cases) {

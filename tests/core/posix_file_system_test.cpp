@@ -13,8 +13,11 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <regex>
 #include <thread>
 
 #include "core/batch_run.h"
@@ -434,6 +437,127 @@ TEST_F(PosixFileSystemTest, AclsAreKeptOnReplacedTargetsAndNeverWidenNewOnes) {
   EXPECT_EQ(ModeOf("b.mem"), 0600u);
   EXPECT_EQ(Acl("getfacl -c " + (folder_ / "b.mem")).value_or("").find("user:100"),
             std::string::npos);
+}
+
+// What a file manager reads to put a file of the trash back: where it came
+// from (relative to the volume, in a top-directory trash), when it went, and
+// its bytes.
+struct TrashedFile {
+  std::string path;
+  std::string deleted;
+  Bytes bytes;
+};
+
+std::vector<TrashedFile> TrashedIn(const std::filesystem::path& trash) {
+  std::vector<TrashedFile> files;
+  std::error_code ignored;
+  for (const auto& info : std::filesystem::directory_iterator(trash / "info", ignored)) {
+    TrashedFile file;
+    std::ifstream lines(info.path());
+    for (std::string line; std::getline(lines, line);) {
+      if (line.starts_with("Path=")) file.path = line.substr(5);
+      if (line.starts_with("DeletionDate=")) file.deleted = line.substr(13);
+    }
+    std::ifstream bytes(trash / "files" / info.path().stem(), std::ios::binary);
+    file.bytes.assign(std::istreambuf_iterator<char>(bytes), std::istreambuf_iterator<char>());
+    files.push_back(std::move(file));
+  }
+  return files;
+}
+
+// The files of `trash` that came from `path`.
+std::vector<TrashedFile> TrashedFrom(const std::filesystem::path& trash, const std::string& path) {
+  std::vector<TrashedFile> files = TrashedIn(trash);
+  std::erase_if(files, [&](const TrashedFile& file) { return file.path != path; });
+  return files;
+}
+
+// A played-on .mem goes to the home's trash, with all that a file manager
+// needs to restore it; one that holds its conversion stays where it is.
+TEST_F(PosixFileSystemTest, AReplacedTargetGoesToTheTrashWhereAFileManagerRestoresItFrom) {
+  const std::filesystem::path trash = testing::HomeTrash();
+  const Bytes played = ExpectedTarget(testing::CardBytes(9));
+  folder_.Write("a.mcd", testing::CardBytes(1));
+  folder_.Write("a.mem", played);
+  folder_.Write("b.mcd", testing::CardBytes(2));
+  folder_.Write("b.mem", ExpectedTarget(testing::CardBytes(2)));
+  testing::RecordingWindow window(folder_.Folder());
+  const BatchReport report = btnStart_Click(window, *fs_);
+  EXPECT_EQ(FinalMessage(report),
+            "2 Files Processed\n\n1 Replaced File Moved to the Trash:\na.mem");
+  EXPECT_EQ(FinalStyle(report), kStyleInformation);
+  EXPECT_EQ(folder_.Read("a.mem"), ExpectedTarget(testing::CardBytes(1)));
+  const std::vector<TrashedFile> trashed = TrashedFrom(trash, folder_ / "a.mem");
+  ASSERT_EQ(trashed.size(), 1u);
+  EXPECT_EQ(trashed[0].bytes, played);
+  EXPECT_TRUE(std::regex_match(trashed[0].deleted, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)")))
+      << trashed[0].deleted;
+  EXPECT_TRUE(TrashedFrom(trash, folder_ / "b.mem").empty());
+}
+
+// A volume of its own, mounted for as long as this lives, as root alone may.
+class Volume {
+ public:
+  Volume(const std::string& type, const std::filesystem::path& at) : at_(at) {
+    const std::string image = at.string() + ".img";
+    const std::string quiet = " >/dev/null 2>&1";
+    mounted_ = type == "tmpfs"
+                   ? std::system(("mount -t tmpfs none " + at.string() + quiet).c_str()) == 0
+                   : std::system(("truncate -s 8M " + image + " && mkfs." + type + " -q " + image +
+                                  quiet + " && mount -o loop " + image + " " + at.string() + quiet)
+                                     .c_str()) == 0;
+  }
+  ~Volume() {
+    if (mounted_) std::system(("umount " + at_.string()).c_str());
+    std::filesystem::remove(at_.string() + ".img");
+  }
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::filesystem::path at_;
+  bool mounted_ = false;
+};
+
+// On a volume other than the home's, a replaced .mem goes to its own top
+// trash (.Trash-<uid>); on one where no trash may be kept (a system's own
+// memory volume), the .mem stays and the report says why.
+TEST_F(PosixFileSystemTest, OnAnotherVolumeTheTrashIsItsOwnOrTheTargetStays) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting a volume needs root";
+  const Bytes played = ExpectedTarget(testing::CardBytes(9));
+  for (const std::string type : {"ext4", "tmpfs"}) {
+    const std::filesystem::path at = folder_.path() / type;
+    std::filesystem::create_directory(at);
+    const Volume volume(type, at);
+    if (!volume.mounted()) GTEST_SKIP() << "cannot mount " << type << " here";
+    std::ofstream(at / "a.mcd", std::ios::binary)
+        .write(reinterpret_cast<const char*>(testing::CardBytes(1).data()), kMemoryCardSize);
+    std::ofstream(at / "a.mem", std::ios::binary)
+        .write(reinterpret_cast<const char*>(played.data()), static_cast<long>(played.size()));
+    testing::RecordingWindow window((at / "").string());
+    // A file system of its own, which lets go of the volume before it goes.
+    const BatchReport report = btnStart_Click(window, *NewPlatformFileSystem());
+    std::ifstream in(at / "a.mem", std::ios::binary);
+    const Bytes now{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (type == "ext4") {
+      EXPECT_EQ(FinalMessage(report),
+                "1 Files Processed\n\n1 Replaced File Moved to the Trash:\na.mem");
+      EXPECT_EQ(now, ExpectedTarget(testing::CardBytes(1)));
+      const std::vector<TrashedFile> trashed = TrashedFrom(at / ".Trash-0", "a.mem");
+      ASSERT_EQ(trashed.size(), 1u);
+      EXPECT_EQ(trashed[0].bytes, played);
+    } else {
+      EXPECT_EQ(FinalMessage(report),
+                "0 Files Processed\n\n1 Files Not Converted:\na.mcd: a.mem was not replaced: no "
+                "trash could keep it (its file system has no trash for it)");
+      EXPECT_EQ(now, played);
+      std::vector<std::string> names;
+      for (const auto& entry : std::filesystem::directory_iterator(at)) {
+        names.push_back(entry.path().filename().string());
+      }
+      std::sort(names.begin(), names.end());
+      EXPECT_EQ(names, (std::vector<std::string>{"a.mcd", "a.mem"}));
+    }
+  }
 }
 
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer needs more address space than the limit leaves

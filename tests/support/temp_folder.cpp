@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -129,6 +130,14 @@ Bytes PatternBytes(std::size_t length, std::uint8_t seed) {
   Bytes bytes(length);
   for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(i + seed);
   return bytes;
+}
+
+fs::path HomeTrash() {
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && *data != '\0') {
+    return fs::path(data) / "Trash";
+  }
+  const char* home = std::getenv("HOME");
+  return fs::path(home != nullptr ? home : "") / ".local/share/Trash";
 }
 
 Bytes CardBytes(std::uint8_t seed) { return PatternBytes(kMemoryCardSize, seed); }

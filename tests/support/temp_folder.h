@@ -36,6 +36,10 @@ class TempFolder {
 // Bytes 0, 1, ..., 255, 0, 1, ... of the given length, offset by `seed`.
 Bytes PatternBytes(std::size_t length, std::uint8_t seed = 0);
 
+// The desktop's trash of this user's home, as GLib finds it: in
+// $XDG_DATA_HOME, else in ~/.local/share. The tests' own, as CTest runs them.
+std::filesystem::path HomeTrash();
+
 // A card of a memory card's size, its bytes PatternBytes(…, seed).
 Bytes CardBytes(std::uint8_t seed = 0);
 
