@@ -187,7 +187,8 @@ std::unique_ptr<FileSystem> NewPlatformFileSystem();
 // Makes a signal that ends the program remove the file that a replace is
 // writing at that moment, before the program ends as the signal says; on
 // Windows, Ctrl-C, Ctrl-Break and closing the console. A signal that was
-// ignored when this is called stays ignored. Call once at the start of a
+// ignored or handled when this is called stays so. On POSIX a file-size
+// limit then fails a write as a full disk does. Call once at the start of a
 // program.
 void RemoveTemporaryFileOnSignals();
 

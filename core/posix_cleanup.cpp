@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "core/file_system.h"
 
@@ -43,15 +44,27 @@ void DisarmSignalCleanup() { g_cleanup.folder.store(-1); }
 
 }  // namespace posix
 
+// Every signal that ends the program unless it is caught, but those that a
+// fault of the program itself raises (a bad address, an illegal
+// instruction), which the tools that find such faults catch.
 void RemoveTemporaryFileOnSignals() {
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+  std::vector<int> ending = {SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2,   SIGALRM,
+                             SIGPOLL, SIGVTALRM, SIGPROF, SIGXCPU, SIGPWR,  SIGSTKFLT, SIGABRT};
+  for (int real_time = SIGRTMIN; real_time <= SIGRTMAX; ++real_time) ending.push_back(real_time);
+  for (const int signal_number : ending) {
     struct sigaction old {};
-    if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler == SIG_IGN) continue;
+    if (sigaction(signal_number, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
     struct sigaction action {};
     action.sa_handler = posix::OnEndingSignal;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(signal_number, &action, nullptr);
+  }
+  // A file-size limit (ulimit -f) then fails the write that meets it, as a
+  // full disk does, instead of ending the program.
+  struct sigaction limit {};
+  if (sigaction(SIGXFSZ, nullptr, &limit) == 0 && limit.sa_handler == SIG_DFL) {
+    signal(SIGXFSZ, SIG_IGN);
   }
 }
 

@@ -51,6 +51,7 @@ using posix::ThroughDescriptor;
 struct Folder {
   std::string path;
   FileDescriptor fd;  // O_PATH
+  FileIdentity identity;
   posix::FolderFacts facts;
 };
 
@@ -359,10 +360,15 @@ class PosixFileSystem final : public FileSystem {
     if (!MayWrite(folder, name, old)) {
       return Status::Error(Status::Kind::kReadOnly, path + " is read-only");
     }
-    if (!posix::MayKeepOwner(place->folder->facts, old)) {
-      return ErrnoStatus(Status::Kind::kOwnerNotKept, "cannot keep the owner of", path, EPERM);
+    // The trash is reached by the file's whole path, which the system
+    // holds to PATH_MAX.
+    if (path.size() >= PATH_MAX) {
+      return Status::Error(Status::Kind::kNotTrashed, "cannot move to the trash " + path,
+                           "its path is longer than the trash can take");
     }
-    return Status::Ok();
+    const auto* opened = dynamic_cast<const PosixCardFile*>(&card.Opened());
+    if (opened == nullptr) return Status::Error(Status::Kind::kIoError, "not opened here");
+    return posix::CheckKept(place->folder->facts, old, opened->opened().info, path);
   }
 
   // The new file is made in the folder; for root too, a folder on a
@@ -429,7 +435,22 @@ class PosixFileSystem final : public FileSystem {
 
   std::string TrashName() const override { return "Trash"; }
 
-  Status Trash(const std::string& path) override { return posix::MoveToTrash(path); }
+  // The trash is reached by path, as its record of where a file came from
+  // must be: first the path must still lead to the folder open for the run,
+  // so that a folder swapped for a link meanwhile sends nothing else there.
+  Status Trash(const std::string& path) override {
+    Status status;
+    const std::optional<Place> place = PlaceOf(path, &status);
+    if (!place) return status;
+    const std::string& folder = place->folder->path;
+    struct stat now;
+    if (stat(folder.empty() ? "." : folder.c_str(), &now) != 0 ||
+        IdentityOf(now) != place->folder->identity) {
+      return Status::Error(Status::Kind::kNotTrashed, "cannot move to the trash " + path,
+                           "its folder was moved or replaced meanwhile");
+    }
+    return posix::MoveToTrash(path);
+  }
 
   std::vector<std::string> ListNamesStartingWith(const std::string& folder,
                                                  const std::string& prefix) override {
@@ -480,6 +501,7 @@ class PosixFileSystem final : public FileSystem {
       *status = ErrnoStatus("cannot open the folder", folder->path, errno);
       return nullptr;
     }
+    folder->identity = IdentityOf(st);
     folder->facts = posix::FactsOf(folder->fd.get(), st);
     folder_ = std::move(folder);
     return folder_.get();

@@ -94,15 +94,24 @@ Status GiveCardPermissions(int fd, const std::string& path, const FolderFacts& f
   return Status::Ok();
 }
 
-bool MayKeepOwner(const FolderFacts& folder, const struct stat& old) {
-  if (geteuid() == 0) return true;
-  if (old.st_uid != geteuid()) return false;
-  if (old.st_gid == folder.new_file_group || old.st_gid == getegid()) return true;
+Status CheckKept(const FolderFacts& folder, const struct stat& old, const struct stat& card,
+                 const std::string& path) {
+  if (old.st_uid != card.st_uid) {
+    return Status::Error(Status::Kind::kOwnerNotKept, "cannot keep the owner of " + path,
+                         "it belongs to another user than its card");
+  }
+  if (geteuid() == 0) return Status::Ok();
+  const auto refused = [&] {
+    return ErrnoStatus(Status::Kind::kOwnerNotKept, "cannot keep the owner of", path, EPERM);
+  };
+  if (old.st_uid != geteuid()) return refused();
+  if (old.st_gid == folder.new_file_group || old.st_gid == getegid()) return Status::Ok();
   const int count = getgroups(0, nullptr);
   std::vector<gid_t> groups(count > 0 ? static_cast<std::size_t>(count) : 0);
   const int got = getgroups(static_cast<int>(groups.size()), groups.data());
-  return got > 0 &&
-         std::find(groups.begin(), groups.begin() + got, old.st_gid) != groups.begin() + got;
+  const bool member = got > 0 && std::find(groups.begin(), groups.begin() + got, old.st_gid) !=
+                                     groups.begin() + got;
+  return member ? Status::Ok() : refused();
 }
 
 Status KeepOwnerAndPermissions(int fd, gid_t group_now, int old_fd, const struct stat& old,

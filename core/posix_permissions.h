@@ -40,9 +40,14 @@ mode_t NewFileMode(const OpenedCard& card);
 Status GiveCardPermissions(int fd, const std::string& path, const FolderFacts& folder,
                            const OpenedCard& card, mode_t mode);
 
-// Whether a new file in `folder` may be given the owner and group of `old`:
-// root may; anyone else only as its owner, and for its group, as a member.
-bool MayKeepOwner(const FolderFacts& folder, const struct stat& old);
+// Why a new file in `folder`, made from the card `card`, may not take over
+// the owner, group, permission bits and ACL of `old` at `path`, or Ok. They
+// are kept only where they give no one the card's bytes who may not read
+// the card: `old` must belong to the card's owner, who chose them. Then root
+// may give them; anyone else only as that owner, and for the group, as a
+// member of it.
+Status CheckKept(const FolderFacts& folder, const struct stat& old, const struct stat& card,
+                 const std::string& path);
 
 // Gives the new file `fd`, now of group `group_now`, the owner, group,
 // permission bits and ACL of the file it replaces: `old`, open at `old_fd`

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -80,6 +81,7 @@ struct Redirection {
   int hold = -1;         // the child reads this to its end before it starts
   int hold_writer = -1;  // the other end, which the child must not keep open
   const char* folder = nullptr;
+  unsigned long file_size_limit = 0;
 };
 
 // Only async-signal-safe calls between fork and exec.
@@ -91,6 +93,10 @@ struct Redirection {
     }
   }
   if (to.folder != nullptr && chdir(to.folder) != 0) _exit(126);
+  if (to.file_size_limit > 0) {
+    const rlimit limit{to.file_size_limit, to.file_size_limit};
+    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+  }
   const int null = open("/dev/null", O_RDWR);
   dup2(null, STDIN_FILENO);
   dup2(to.out >= 0 ? to.out : null, STDOUT_FILENO);
@@ -153,6 +159,7 @@ Outcome RunCli(const std::vector<std::string>& args, const ChildOptions& options
   Pipe hold = MakePipe();
   Redirection to{out.write.get(), err.write.get(), hold.read.get(), hold.write.get(), nullptr};
   if (!options.working_folder.empty()) to.folder = options.working_folder.c_str();
+  to.file_size_limit = options.file_size_limit;
 
   const pid_t pid = Spawn(args, to);
   out.write.Reset();

@@ -32,6 +32,8 @@ struct ChildOptions {
   // Called with the child's pid after it was created but before it runs
   // the executable.
   std::function<void(pid_t)> before_start;
+  // The largest file the child may write, in bytes (ulimit -f); 0: no limit.
+  unsigned long file_size_limit = 0;
 };
 
 // Runs pellamar-cli with `args` to its end; standard input is /dev/null.

@@ -423,6 +423,22 @@ TEST_F(CliRunTest, AClosedPipeStopsTheProgressButNotTheRunAndALostReportFailsIt)
   }
 }
 
+// A file-size limit (ulimit -f) fails the write that meets it as a full disk
+// would: that card is named with the system's reason, no part of its target
+// is left, and the cards after it are converted.
+TEST_F(CliRunTest, AFileSizeLimitFailsTheCardThatMeetsItAndNotTheRun) {
+  folder_.Write("big.mcd", PatternBytes(1 << 20, 1));
+  folder_.Write("m1.mcd", RealCard("m1.mcd"));
+  ChildOptions limit;
+  limit.file_size_limit = 256 * 1024;
+  const Outcome limited = RunCli({Plain()}, limit);
+  EXPECT_EQ(limited.exit_code(), 1) << limited.wait_status;
+  EXPECT_EQ(limited.out,
+            "1 Files Processed\n\n1 Files Not Converted:\nbig.mcd: big.mem could not be written "
+            "(file too large)\n");
+  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"big.mcd", "m1.mcd", "m1.mem"}));
+}
+
 TEST_F(CliRunTest, RunsAtOnceOnOneFolderAllFinishWithEveryTargetWhole) {
   for (int i = 0; i < 300; ++i)
     folder_.Write("card" + std::to_string(i) + ".mcd", CardBytes(static_cast<std::uint8_t>(i)));

@@ -56,8 +56,10 @@ Bytes CardOf(int i) {
 // Longer than any new target, so a target cut short or mixed would show.
 Bytes OldTargetBytes(int i) { return Bytes(7000, static_cast<std::uint8_t>(0xA0 + i % 7)); }
 
-// Caught signals, and one that cannot be.
-constexpr int kSignals[] = {SIGKILL, SIGINT, SIGTERM, SIGHUP};
+// Caught signals of every kind that ends a program (but those that also
+// dump its memory), and one that cannot be caught.
+const int kSignals[] = {SIGKILL, SIGINT,    SIGTERM, SIGHUP,  SIGUSR1,
+                        SIGUSR2, SIGVTALRM, SIGPWR,  SIGALRM, SIGRTMIN + 3};
 
 // The part of a temporary file's name that tells this machine.
 std::string MachineToken() { return pellamar::MachineToken(NewPlatformFileSystem()->MachineId()); }

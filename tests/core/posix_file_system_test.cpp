@@ -329,7 +329,7 @@ struct OwnerCase {
   uid_t card_owner;
   gid_t card_group;
   mode_t card_mode;
-  bool old_target;  // one owned as the card is, with mode `old_mode`
+  bool old_target;  // one owned as the card is (else by `old_owner`), with mode `old_mode`
   mode_t old_mode;
   uid_t runner;
   gid_t runner_group;
@@ -340,6 +340,7 @@ struct OwnerCase {
   mode_t mode;
   const char* reason;
   mode_t folder_mode = 0777;  // shared, without the sticky bit
+  int old_owner = -1;         // who made the old target, when not the card's owner
 };
 
 class OwnersAndGroups : public ::testing::TestWithParam<OwnerCase> {};
@@ -355,7 +356,8 @@ TEST_P(OwnersAndGroups, NoTargetIsReadableByMoreThanItsCardAndNoneChangesHands) 
   chmod((folder / "a.mcd").c_str(), c.card_mode);
   if (c.old_target) {
     folder.Write("a.mem", {9});
-    ASSERT_EQ(chown((folder / "a.mem").c_str(), c.card_owner, c.card_group), 0);
+    const uid_t maker = c.old_owner >= 0 ? static_cast<uid_t>(c.old_owner) : c.card_owner;
+    ASSERT_EQ(chown((folder / "a.mem").c_str(), maker, c.card_group), 0);
     chmod((folder / "a.mem").c_str(), c.old_mode);
   }
   chmod(folder.path().c_str(), c.folder_mode);
@@ -399,6 +401,8 @@ TEST_P(OwnersAndGroups, NoTargetIsReadableByMoreThanItsCardAndNoneChangesHands) 
 
 constexpr char kNotKept[] =
     "a.mem could not keep its owner and permissions (operation not permitted)";
+constexpr char kNotTheCardOwners[] =
+    "a.mem could not keep its owner and permissions (it belongs to another user than its card)";
 
 // One case a line, in the order of the fields.
 // clang-format off
@@ -411,7 +415,10 @@ INSTANTIATE_TEST_SUITE_P(
         OwnerCase{"root replaces a user's target", 1001, 2001, 0644, true, 0600, 0, 0, {}, 1001, 2001, 0600, nullptr},
         OwnerCase{"another user may not write the target", 1001, 1001, 0644, true, 0644, 1002, 1002, {}, 1001, 1001, 0644, "a.mem is read-only"},
         OwnerCase{"another user could not keep its owner", 1001, 1001, 0644, true, 0666, 1002, 1002, {}, 1001, 1001, 0666, kNotKept},
-        OwnerCase{"the runner may not write the folder", 1001, 1001, 0644, true, 0666, 1001, 1001, {}, 1001, 1001, 0666, "a.mem could not be written (permission denied)", 0755}),
+        OwnerCase{"the runner may not write the folder", 1001, 1001, 0644, true, 0666, 1001, 1001, {}, 1001, 1001, 0666, "a.mem could not be written (permission denied)", 0755},
+        OwnerCase{"root, a co-user's target beside a private card", 1001, 1001, 0600, true, 0666, 0, 0, {}, 1002, 1001, 0666, kNotTheCardOwners, 0777, 1002},
+        OwnerCase{"root, a co-user's target beside a root-only card", 0, 0, 0600, true, 0644, 0, 0, {}, 1002, 0, 0644, kNotTheCardOwners, 0777, 1002},
+        OwnerCase{"a user's own target of another's card", 1001, 1001, 0640, true, 0644, 1002, 1001, {}, 1002, 1001, 0644, kNotTheCardOwners, 0777, 1002}),
     [](const auto& info) {
       std::string name = info.param.what;
       std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(c); }, '_');
@@ -558,6 +565,90 @@ TEST_F(PosixFileSystemTest, OnAnotherVolumeTheTrashIsItsOwnOrTheTargetStays) {
       EXPECT_EQ(names, (std::vector<std::string>{"a.mcd", "a.mem"}));
     }
   }
+}
+
+// Once the first card is open, renames the folder `cards` and puts a link
+// to `decoy` in its place, as a user who may rename in its parent can.
+class SwapsTheFolder : public testing::ForwardingFileSystem {
+ public:
+  SwapsTheFolder(FileSystem& real, std::filesystem::path cards, std::filesystem::path decoy)
+      : ForwardingFileSystem(real), cards_(std::move(cards)), decoy_(std::move(decoy)) {}
+  std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override {
+    std::unique_ptr<CardFile> card = real().OpenCard(path, status);
+    if (!swapped_) {
+      std::filesystem::rename(cards_, cards_.string() + "-moved");
+      std::filesystem::create_directory_symlink(decoy_, cards_);
+      swapped_ = true;
+    }
+    return card;
+  }
+
+ private:
+  std::filesystem::path cards_;
+  std::filesystem::path decoy_;
+  bool swapped_ = false;
+};
+
+// A run stays in the folder it opened, whatever takes its path meanwhile:
+// nothing in another folder is written or sent to the trash.
+TEST_F(PosixFileSystemTest, AFolderSwappedForALinkMidRunSendsTheRunNowhereElse) {
+  namespace fs = std::filesystem;
+  const fs::path cards = folder_.path() / "cards";
+  const fs::path decoy = folder_.path() / "decoy";
+  fs::create_directories(cards);
+  fs::create_directories(decoy);
+  const Bytes played = ExpectedTarget(testing::CardBytes(9));
+  for (const char* name : {"a", "b", "c"}) {
+    folder_.Write("cards/" + std::string(name) + ".mcd", testing::CardBytes(name[0]));
+    folder_.Write("decoy/" + std::string(name) + ".mem", played);
+  }
+  folder_.Write("cards/b.mem", played);
+  SwapsTheFolder swapping(*fs_, cards, decoy);
+  testing::RecordingWindow window((cards / "").string());
+  const BatchReport report = btnStart_Click(window, swapping);
+  EXPECT_EQ(report.processed, 2) << FinalMessage(report);
+  ASSERT_EQ(report.first_failures.size(), 1u);
+  EXPECT_EQ(report.first_failures[0].name + ": " + report.first_failures[0].reason,
+            "b.mcd: b.mem was not replaced: no trash could keep it (its folder was moved or "
+            "replaced meanwhile)");
+  for (const char* name : {"a", "b", "c"}) {
+    EXPECT_EQ(folder_.Read("decoy/" + std::string(name) + ".mem"), played) << name;
+  }
+  EXPECT_EQ(testing::TempFolder::NamesIn(decoy),
+            (std::vector<std::string>{"a.mem", "b.mem", "c.mem"}));
+  EXPECT_EQ(folder_.Read("cards-moved/a.mem"), ExpectedTarget(testing::CardBytes('a')));
+  EXPECT_EQ(folder_.Read("cards-moved/b.mem"), played);
+  EXPECT_EQ(folder_.Read("cards-moved/c.mem"), ExpectedTarget(testing::CardBytes('c')));
+}
+
+// A folder whose path is near the longest the system takes, so that a path
+// of a card in it is longer: every file is reached through the folder's
+// descriptor, so a new target is written; one that would replace a file
+// says, in the dry run as in the run, that the trash cannot take it.
+TEST_F(PosixFileSystemTest, AFolderNearTheLongestPathConvertsAndSaysWhatCannotBeTrashed) {
+  std::filesystem::path deep = folder_.path();
+  while (deep.string().size() < PATH_MAX - 300) deep /= std::string(200, 'd');
+  deep /= std::string(PATH_MAX - 6 - deep.string().size(), 'e');
+  std::filesystem::create_directories(deep);
+  const std::string at = (deep / "").string();
+  const std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(deep);  // the cards' own paths are too long to name
+  std::ofstream("a.mcd", std::ios::binary)
+      .write(reinterpret_cast<const char*>(testing::CardBytes(1).data()), kMemoryCardSize);
+  testing::RecordingWindow window(at);
+  EXPECT_EQ(FinalMessage(btnStart_Click(window, *fs_)), "1 Files Processed");
+  std::ofstream("a.mem", std::ios::binary | std::ios::trunc) << "played";
+  const std::string why =
+      "a.mem was not replaced: no trash could keep it (its path is longer than the trash can "
+      "take)";
+  std::vector<std::string> told;
+  DryRun(*fs_, at, [&](const CardVerdict& verdict) { told.push_back(VerdictLine(verdict)); });
+  EXPECT_EQ(told, std::vector<std::string>{"skip a.mcd: " + why});
+  EXPECT_EQ(FinalMessage(btnStart_Click(window, *fs_)),
+            "0 Files Processed\n\n1 Files Not Converted:\na.mcd: " + why);
+  std::ifstream played("a.mem");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(played), {}), "played");
+  std::filesystem::current_path(here);
 }
 
 #ifndef __SANITIZE_ADDRESS__  // the sanitizer needs more address space than the limit leaves

@@ -117,9 +117,11 @@ bool TempFolder::Exists(const std::string& name) const {
   return fs::exists(fs::symlink_status(Exact(path_ / Named(name)), ignored));
 }
 
-std::vector<std::string> TempFolder::Names() const {
+std::vector<std::string> TempFolder::Names() const { return NamesIn(path_); }
+
+std::vector<std::string> TempFolder::NamesIn(const fs::path& folder) {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(path_)) {
+  for (const auto& entry : fs::directory_iterator(folder)) {
     names.push_back(entry.path().filename().string());
   }
   std::sort(names.begin(), names.end());

@@ -28,6 +28,8 @@ class TempFolder {
   bool Exists(const std::string& name) const;
   // The names in the folder, sorted, hidden ones included.
   std::vector<std::string> Names() const;
+  // The same of any folder.
+  static std::vector<std::string> NamesIn(const std::filesystem::path& folder);
 
  private:
   std::filesystem::path path_;
