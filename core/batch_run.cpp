@@ -1,5 +1,6 @@
 #include "core/batch_run.h"
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -50,7 +51,7 @@ class TargetRecord {
   }
 
   bool folds_case_;
-  std::vector<Taker> takers_;
+  std::deque<Taker> takers_;
   std::unordered_map<std::string, std::size_t> by_name_;
   std::map<FileIdentity, std::size_t> by_file_;
 };
@@ -130,9 +131,8 @@ class CardWalk {
   // Called for every card once it is done with: `failure` as the report
   // words it, or "" for one that was counted as processed.
   virtual void Walked(const std::string& name, const std::string& failure) = 0;
-  // Called for a processed card that is not of a memory card's size, with
-  // the words for its size.
-  virtual void OtherSize(const std::string& /*note*/) {}
+  // Called for a processed card that is not of a memory card's size.
+  virtual void OtherSize(std::uint64_t /*length*/) {}
 
   FileSystem& fs() { return fs_; }
   BatchReport& report() { return report_; }
@@ -207,14 +207,13 @@ class CardWalk {
   }
 
   void NoteSize(const std::string& name, std::uint64_t length, const std::string& target) {
-    const std::string note = SizeNote(length);
-    if (note.empty()) return;
+    if (length == kMemoryCardSize) return;
     ++report_.other_sizes;
     if (report_.first_other_sizes.size() < BatchReport::kListedFailures) {
-      report_.first_other_sizes.push_back(
-          {name, "converted, but it " + note + "; readers may refuse " + ShownName(target)});
+      report_.first_other_sizes.push_back({name, "converted, but it " + SizeNote(length) +
+                                                     "; readers may refuse " + ShownName(target)});
     }
-    OtherSize(note);
+    OtherSize(length);
   }
 
   // The card whose target is the file `file` now, through another name of
@@ -339,9 +338,9 @@ class LookingWalk : public CardWalk {
   }
 
  private:
-  void OtherSize(const std::string& note) override {
+  void OtherSize(std::uint64_t length) override {
     if (!verdict_) return;
-    verdict_->words += "; the card " + note;
+    verdict_->words += "; the card " + SizeNote(length);
     verdict_->other_size = true;
   }
 

@@ -1,6 +1,7 @@
 #include "core/card_conversion.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/replace.h"
 #include "core/text.h"
@@ -35,6 +36,21 @@ Status ReadFully(CardFile& file, std::span<std::uint8_t> out, std::size_t* got) 
   return Status::Ok();
 }
 
+// Where `a` first differs from `b` (which is at least as long), or nothing.
+// memcmp goes through equal bytes fast; only the block that differs is
+// looked through byte by byte.
+std::optional<std::size_t> FirstDifference(ByteView a, ByteView b) {
+  constexpr std::size_t kBlock = 4096;
+  for (std::size_t at = 0; at < a.size(); at += kBlock) {
+    const std::size_t n = std::min(kBlock, a.size() - at);
+    if (std::memcmp(a.data() + at, b.data() + at, n) == 0) continue;
+    return at + static_cast<std::size_t>(
+                    std::mismatch(a.begin() + at, a.begin() + at + n, b.begin() + at).first -
+                    (a.begin() + at));
+  }
+  return std::nullopt;
+}
+
 // Holds bytes that should be a file's, in order, against what the file
 // holds, until the first difference.
 class FileMatcher {
@@ -49,10 +65,8 @@ class FileMatcher {
       std::size_t got = 0;
       const Status status = ReadFully(*file_, buffer_.first(piece.size()), &got);
       if (!status.ok()) return Stop(TargetComparison::Kind::kUnreadable, 0, status.reason());
-      const auto [differs, unused] =
-          std::mismatch(piece.begin(), piece.begin() + got, buffer_.begin(), buffer_.begin() + got);
-      if (differs != piece.begin() + got) {
-        return Stop(TargetComparison::Kind::kDiffers, offset_ + (differs - piece.begin()), {});
+      if (const std::optional<std::size_t> at = FirstDifference(piece.first(got), buffer_)) {
+        return Stop(TargetComparison::Kind::kDiffers, offset_ + *at, {});
       }
       offset_ += got;
       // A file that shrank since it was opened.

@@ -73,7 +73,9 @@ std::unique_ptr<PendingFile> Replacer::Begin(const std::string& path, const Targ
   // folder or in two, ever try the same name.
   static std::atomic<std::uint64_t> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string name = prefix_ + std::to_string(counter++) + std::string(kSuffix);
+    std::string name = prefix_;
+    name += std::to_string(counter++);
+    name += kSuffix;
     std::unique_ptr<PendingFile> pending = fs_.CreateBeside(path, name, look, card, status);
     if (pending || status->kind() != Status::Kind::kExists) return pending;
   }
