@@ -1,80 +1,15 @@
 #include "core/batch_run.h"
 
 #include <deque>
-#include <map>
 #include <memory>
 #include <optional>
-#include <unordered_map>
-#include <vector>
 
 #include "core/card_conversion.h"
 #include "core/replace.h"
-#include "core/text.h"
+#include "core/target_record.h"
 
 namespace pellamar {
 namespace {
-
-// The targets that the cards of one walk took, in listing order: each by
-// its name and by the file that stands there once the card is done.
-class TargetRecord {
- public:
-  struct Taker {
-    std::string card;
-    bool converted = false;               // as the walk counts it: written, same, exact
-    const std::string* target = nullptr;  // the target's name, as the record keeps it
-  };
-
-  explicit TargetRecord(bool folds_case) : folds_case_(folds_case) {}
-
-  // The card that took the target named `target`, or nullptr.
-  const Taker* TakerOf(const std::string& target) const {
-    const auto found = by_name_.find(KeyOf(target));
-    return found == by_name_.end() ? nullptr : &takers_[found->second];
-  }
-  // The card whose target was the file `file` when that card was done with,
-  // or nullptr. Another program may have replaced it since, and its number
-  // may have gone to a new file: ask whether the target still is `file`.
-  const Taker* TakerOf(const std::optional<FileIdentity>& file) const {
-    const auto found = file ? by_file_.find(*file) : by_file_.end();
-    return found == by_file_.end() ? nullptr : &takers_[found->second];
-  }
-
-  void Take(const std::string& target, const std::optional<FileIdentity>& file, Taker taker) {
-    taker.target = &by_name_.emplace(KeyOf(target), takers_.size()).first->first;
-    if (file) by_file_.emplace(*file, takers_.size());
-    takers_.push_back(std::move(taker));
-  }
-
- private:
-  std::string KeyOf(const std::string& target) const {
-    return folds_case_ ? AsciiLower(target) : target;
-  }
-
-  bool folds_case_;
-  std::deque<Taker> takers_;
-  std::unordered_map<std::string, std::size_t> by_name_;
-  std::map<FileIdentity, std::size_t> by_file_;
-};
-
-// What the report says of a card whose target an earlier card took.
-std::string TakenWords(const std::string& target, const TargetRecord::Taker& taker) {
-  if (taker.converted) {
-    return ShownName(target) + " was already written from " + ShownName(taker.card);
-  }
-  return ShownName(target) + " is the target of " + ShownName(taker.card) + ", listed before it";
-}
-
-// What the report says of a card that is itself the target `target` of
-// the card `card`.
-std::string TargetWords(const std::string& target, const std::string& card) {
-  return "it is " + ShownName(target) + ", the target of " + ShownName(card);
-}
-
-// A card of the folder and its target.
-struct TargetOfCard {
-  std::string target;
-  std::string card;
-};
 
 // What one card came to: why it counts as not converted ("" when it was),
 // and which file its target is afterwards.
@@ -89,7 +24,7 @@ struct Outcome {
 // that gets that far is each walk's own.
 class CardWalk {
  public:
-  CardWalk(FileSystem& fs, std::string folder) : fs_(fs), record_(fs.FoldsCase()) {
+  CardWalk(FileSystem& fs, std::string folder) : fs_(fs), record_(fs, report_.folder, cards_) {
     report_.ran = true;
     report_.folder = std::move(folder);
     report_.trash_name = fs.TrashName();
@@ -104,16 +39,20 @@ class CardWalk {
       report_.folder_reason = status.reason();
       return report_;
     }
-    BeforeCards();
+    // The whole listing first: a card's target may be another card's.
     ListEntry entry = listing->Next();
     for (; entry.kind == ListEntry::Kind::kName; entry = listing->Next()) {
-      std::string failure = WalkOne(entry.name);
+      cards_.push_back(std::move(entry.name));
+    }
+    BeforeCards();
+    for (std::size_t i = 0; i < cards_.size(); ++i) {
+      std::string failure = WalkOne(i);
       if (failure.empty()) {
         ++report_.processed;
       } else {
-        NoteFailure(entry.name, failure);
+        NoteFailure(cards_[i], failure);
       }
-      Walked(entry.name, failure);
+      Walked(cards_[i], failure);
     }
     report_.listing_stopped_early = entry.kind == ListEntry::Kind::kError;
     if (report_.listing_stopped_early) report_.folder_reason = entry.reason;
@@ -146,7 +85,8 @@ class CardWalk {
   std::span<std::uint8_t> second_buffer() { return Buffer(&second_buffer_); }
 
  private:
-  std::string WalkOne(const std::string& name) {
+  std::string WalkOne(std::size_t index) {
+    const std::string& name = cards_[index];
     // The length that decides whether the card holds data is the one its
     // open file reports: no second look-up, no race between.
     Status opened;
@@ -155,55 +95,16 @@ class CardWalk {
     if (card->Length() == 0) return "empty card";
 
     const std::string target = TargetNameFor(name);
-    if (const TargetRecord::Taker* taker = record_.TakerOf(target)) {
-      return TakenWords(target, *taker);
-    }
-    // No walk reads as a card a file that it writes: only a card with
-    // another name can be a target too, an earlier card's or a later one's.
-    if (card->HasOtherNames()) {
-      if (const TargetRecord::Taker* taker = TakerOfFile(card->Identity(), *card)) {
-        return TargetWords(*taker->target, taker->card);
-      }
-      // Its own target is the look's to tell.
-      const TargetOfCard* standing = StandingTarget(card->Identity(), *card);
-      if (standing != nullptr && standing->card != name) {
-        return TargetWords(standing->target, standing->card);
-      }
-    }
+    if (std::string why = record_.CheckCard(index, *card, target); !why.empty()) return why;
     TargetLook look;
     const Status refused = fs_.LookAt(PathOf(target), *card, &look);
-    if (const TargetRecord::Taker* taker = TakerOfFile(look.identity, *card)) {
-      return TakenWords(target, *taker);
-    }
+    if (std::string why = record_.CheckTarget(target, look, *card); !why.empty()) return why;
 
     Outcome outcome = Take(*card, target, look, refused);
-    record_.Take(target, outcome.placed ? outcome.placed : look.identity,
-                 {name, outcome.failure.empty(), nullptr});
+    record_.Take(target, outcome.placed ? outcome.placed : look.identity, index,
+                 outcome.failure.empty());
     if (outcome.failure.empty()) NoteSize(name, card->Length(), target);
     return std::move(outcome.failure);
-  }
-
-  // The card of the folder at whose target the file `file` stands, or
-  // nullptr. The targets of all the folder's cards are looked at the first
-  // time this is asked, which only a card with other names does.
-  const TargetOfCard* StandingTarget(const std::optional<FileIdentity>& file,
-                                     const CardFile& card) {
-    if (!standing_) {
-      standing_.emplace();
-      Status ignored;
-      const std::unique_ptr<CardListing> listing = fs_.ListCards(report_.folder, &ignored);
-      for (ListEntry entry = listing ? listing->Next() : ListEntry{};
-           entry.kind == ListEntry::Kind::kName; entry = listing->Next()) {
-        TargetLook look;
-        const std::string target = TargetNameFor(entry.name);
-        fs_.LookAt(PathOf(target), card, &look);
-        if (look.kind == TargetLook::Kind::kFile && look.identity) {
-          standing_->emplace(*look.identity, TargetOfCard{target, entry.name});
-        }
-      }
-    }
-    const auto found = file ? standing_->find(*file) : standing_->end();
-    return found == standing_->end() ? nullptr : &found->second;
   }
 
   void NoteSize(const std::string& name, std::uint64_t length, const std::string& target) {
@@ -214,17 +115,6 @@ class CardWalk {
                                                      "; readers may refuse " + ShownName(target)});
     }
     OtherSize(length);
-  }
-
-  // The card whose target is the file `file` now, through another name of
-  // it (a short name on Windows), or nullptr.
-  const TargetRecord::Taker* TakerOfFile(const std::optional<FileIdentity>& file,
-                                         const CardFile& card) {
-    const TargetRecord::Taker* taker = record_.TakerOf(file);
-    if (taker == nullptr) return nullptr;
-    TargetLook now;
-    fs_.LookAt(PathOf(*taker->target), card, &now);
-    return SameFile(now.identity, file) ? taker : nullptr;
   }
 
   static std::span<std::uint8_t> Buffer(std::unique_ptr<std::uint8_t[]>* buffer) {
@@ -241,8 +131,8 @@ class CardWalk {
 
   FileSystem& fs_;
   BatchReport report_;
+  std::deque<std::string> cards_;  // as the listing gave them
   TargetRecord record_;
-  std::optional<std::map<FileIdentity, TargetOfCard>> standing_;
   const TargetHeader header_ = BuildTargetHeader();
   std::unique_ptr<std::uint8_t[]> buffer_;  // reused from card to card
   std::unique_ptr<std::uint8_t[]> second_buffer_;

@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "core/posix_permissions.h"
+
 #include "core/file_system.h"
 #include "core/status.h"
 
@@ -52,6 +54,16 @@ class FileDescriptor {
 
  private:
   int fd_;
+};
+
+// A folder that cards are read from and targets written into, opened once:
+// every name in it is reached through this descriptor, so that a folder
+// renamed, or swapped for a link, while a run goes on changes nothing.
+struct Folder {
+  std::string path;
+  FileDescriptor fd;  // O_PATH
+  FileIdentity identity;
+  posix::FolderFacts facts;
 };
 
 }  // namespace pellamar::posix
