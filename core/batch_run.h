@@ -46,14 +46,12 @@ bool FileHasData(FileSystem& fs, const std::string& path);
 // Told of each card of a dry run or a verify as the walk reaches it.
 using VerdictSink = std::function<void(const CardVerdict&)>;
 
-// Every walk of a folder, "Convert", the dry run and the verify, meets the
-// cards in the order of one listing and passes one over for the same
-// reasons: it cannot be read, it is empty, or its target is taken. The first
-// card listed that gives a target takes it; a later card that gives the
-// same target, by its name (in any letter case where names fold case) or
-// because the file there is one that this walk wrote or found for an
-// earlier card (another name of it), is passed over, whatever earlier runs
-// left.
+// Every walk of a folder, "Convert", the dry run and the verify, lists it
+// whole, then meets the cards in the order of the listing and passes one
+// over for the same reasons: it cannot be read, it is empty, or its target
+// is another card's, as target_record.h says. A target that holds its card's
+// conversion already is left as it is; any other file at a target goes to
+// the trash before the new one takes its place.
 
 // Walks the cards of `folder` as "Convert" does and tells `sink` what a run
 // would do with each. Reads every card and every target that stands, writes
