@@ -24,7 +24,7 @@ struct Outcome {
 // that gets that far is each walk's own.
 class CardWalk {
  public:
-  CardWalk(FileSystem& fs, std::string folder) : fs_(fs), record_(fs, report_.folder, cards_) {
+  CardWalk(FileSystem& fs, std::string folder) : fs_(fs), record_(fs, folder, cards_) {
     report_.ran = true;
     report_.folder = std::move(folder);
     report_.trash_name = fs.TrashName();

@@ -23,7 +23,7 @@ namespace pellamar {
 class TargetRecord {
  public:
   // `folder` is the walk's, with its separator, and `cards` the names that
-  // its listing gave, in order; both must outlive the record.
+  // its listing gave, in order, which must outlive the record.
   TargetRecord(FileSystem& fs, const std::string& folder, const std::deque<std::string>& cards);
 
   // Why the card `cards[card_index]`, open as `card`, must be passed over
@@ -53,7 +53,7 @@ class TargetRecord {
   const std::size_t* StandingAt(const std::optional<FileIdentity>& file, const CardFile& card);
 
   FileSystem& fs_;
-  const std::string& folder_;
+  std::string folder_;
   const std::deque<std::string>& cards_;
   std::deque<Taker> takers_;
   std::unordered_map<std::string, std::size_t> by_name_;
