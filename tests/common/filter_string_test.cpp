@@ -1,9 +1,11 @@
-// File-type lists as the dialogs take them.
+// What the windows share: file-type lists as the dialogs take them, and the
+// final message's lines as a message box shows them.
 #include "ui/common/filter_string.h"
 
 #include <gtest/gtest.h>
 
 #include "ui/common/form_layout.h"
+#include "ui/common/message_text.h"
 
 namespace pellamar::ui {
 namespace {
@@ -31,6 +33,24 @@ TEST(SplitFilterString, GivesTheEntriesInOrder) {
   EXPECT_TRUE(SplitFilterString("").empty());
   ASSERT_EQ(SplitFilterString("Cards|*.mcd|Lonely").size(), 2u);
   EXPECT_EQ(SplitFilterString("Cards|*.mcd|Lonely")[1].pattern, "");
+}
+
+// A line of words that the box wraps into two lines at most is kept whole;
+// a longer one, or one with a word too long to wrap, is cut in the middle.
+TEST(FitMessageText, KeepsALineOfWordsThatWrapsInTwoAndCutsTheRest) {
+  const std::string words =
+      "short.mcd: converted, but it holds 65,536 bytes where a memory card "
+      "holds 131,072; readers may refuse short.mem";
+  EXPECT_EQ(FitMessageText("1 Files Processed\n\n" + words), "1 Files Processed\n\n" + words);
+  std::string many_words;
+  while (many_words.size() < 2 * kMessageLineChars) many_words += "a few words ";
+  for (const std::string& line :
+       {std::string(200, 'x'), std::string(40, 'y') + " " + std::string(100, 'z'), many_words}) {
+    const std::string cut = FitMessageText(line);
+    EXPECT_LE(cut.size(), kMessageLineChars);
+    EXPECT_EQ(cut.substr(0, 10), line.substr(0, 10));
+    EXPECT_EQ(cut.substr(cut.size() - 10), line.substr(line.size() - 10));
+  }
 }
 
 }  // namespace

@@ -11,9 +11,10 @@ namespace pellamar::ui {
 inline constexpr std::size_t kMessageLineChars = 80;
 
 // `text` (UTF-8) with every line longer than kMessageLineChars characters
-// shortened in the middle: its start and its end, both halves of a path or
-// a name, with "..." between. Shorter lines, the first "N Files Processed"
-// among them, are kept as they are.
+// shortened in the middle (its start and its end, both halves of a path or a
+// name, with "..." between), but a line of words that the box wraps into two
+// such lines at most. Shorter lines, the first "N Files Processed" among
+// them, are kept as they are.
 std::string FitMessageText(const std::string& text);
 
 }  // namespace pellamar::ui
