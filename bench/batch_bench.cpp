@@ -77,6 +77,22 @@ struct Medians {
   double batch = 0, plain = 0, renamed = 0;
 };
 
+// The medians of `kinds` kinds of pass over a folder of cards that
+// `options` makes, the kinds taking turns; `what` is said of the folder.
+// Empty when a pass failed.
+using TimedPass = double (*)(int kind, const CardFolder& folder, int slice,
+                             pellamar::FileSystem& file_system);
+std::vector<double> MediansOver(const Options& options, const char* what, int kinds,
+                                TimedPass pass) {
+  const CardFolder folder(options);
+  std::printf("%d cards of %zu bytes in %s%s, %d rounds\n", options.cards, options.size,
+              folder.path().c_str(), what, options.rounds);
+  std::unique_ptr<pellamar::FileSystem> file_system = pellamar::NewPlatformFileSystem();
+  return MediansInTurns(folder, options.rounds, kinds, [&](int kind, int slice) {
+    return pass(kind, folder, slice, *file_system);
+  });
+}
+
 // The trash of the home that main() gives the benchmark.
 fs::path Trash() { return fs::path(std::getenv("XDG_DATA_HOME")) / "Trash"; }
 
@@ -119,13 +135,7 @@ double TimeRerun(int kind, const CardFolder& folder, int slice, pellamar::FileSy
 // Runs over targets that hold their conversions, and over played-on ones,
 // each against a first run; false when a run failed or a goal was missed.
 bool MeasureReruns(const Options& options) {
-  const CardFolder folder(options);
-  std::printf("%d cards of %zu bytes in %s, run again, %d rounds\n", options.cards, options.size,
-              folder.path().c_str(), options.rounds);
-  std::unique_ptr<pellamar::FileSystem> file_system = pellamar::NewPlatformFileSystem();
-  const std::vector<double> seconds = MediansInTurns(
-      folder, options.rounds, kReruns,
-      [&](int kind, int slice) { return TimeRerun(kind, folder, slice, *file_system); });
+  const std::vector<double> seconds = MediansOver(options, ", run again", kReruns, TimeRerun);
   if (seconds.empty()) return false;
   PrintRate("first", seconds[kFirst], options);
   PrintRate("same", seconds[kSame], options);
@@ -157,13 +167,7 @@ double TimePass(int pass, const CardFolder& folder, int slice, pellamar::FileSys
 // Measures one folder of cards, the run and both copies taking turns;
 // nullopt when a pass failed.
 std::optional<Medians> Measure(const Options& options) {
-  const CardFolder folder(options);
-  std::printf("%d cards of %zu bytes in %s, %d rounds\n", options.cards, options.size,
-              folder.path().c_str(), options.rounds);
-  std::unique_ptr<pellamar::FileSystem> file_system = pellamar::NewPlatformFileSystem();
-  const std::vector<double> seconds = MediansInTurns(
-      folder, options.rounds, kPasses,
-      [&](int pass, int slice) { return TimePass(pass, folder, slice, *file_system); });
+  const std::vector<double> seconds = MediansOver(options, "", kPasses, TimePass);
   if (seconds.empty()) return std::nullopt;
   const Medians medians{seconds[kBatch], seconds[kPlain], seconds[kRenamed]};
   PrintRate("batch", medians.batch, options);
