@@ -414,7 +414,8 @@ TEST_F(Win32FileSystemTest, ReadingACardAnotherProgramLocksFails) {
 TEST_F(Win32FileSystemTest, ReplacingWritesExactlyThePiecesAsAnOrdinaryFile) {
   folder_.Write("a.mem", PatternBytes(5000, 3));
   const Bytes card = PatternBytes(1000, 7);
-  ASSERT_TRUE(Replace("a.mem", card).ok());
+  const Status replaced = Replace("a.mem", card);
+  ASSERT_TRUE(replaced.ok()) << replaced.message() << " (" << replaced.reason() << ")";
   ASSERT_TRUE(Replace("new.mem", card).ok());
 
   EXPECT_EQ(folder_.Read("a.mem"), ExpectedTarget(card));
