@@ -123,4 +123,11 @@ std::wstring ExtendedPath(std::string_view path) {
   return extended;
 }
 
+std::wstring LongPathFrom(const std::wstring& folder, std::wstring_view relative) {
+  const std::optional<Rooted> rooted = SplitRoot(folder);
+  if (!rooted) return {};
+  if (relative.starts_with(L'\\')) return Joined(rooted->root, relative);
+  return Joined(rooted->root, std::wstring(rooted->names) + L'\\' + std::wstring(relative));
+}
+
 }  // namespace pellamar

@@ -24,4 +24,11 @@ std::string Narrow(std::wstring_view text);
 // as it is. Empty for invalid UTF-8.
 std::wstring ExtendedPath(std::string_view path);
 
+// The long form of the path `relative` (with "\" between names) taken from
+// the folder `folder`, itself in the long form, or from the root of its
+// drive or share where `relative` starts with "\": "." and ".." resolved as
+// ExtendedPath resolves them, every other name as it is. Empty where
+// `folder` is on no drive or share.
+std::wstring LongPathFrom(const std::wstring& folder, std::wstring_view relative);
+
 }  // namespace pellamar

@@ -1,23 +1,24 @@
 // The file system on Windows: the listing of cards, opening them, looking at
-// a target and making its new file; win32_replace puts that in place. Paths
-// arrive as UTF-8 and are widened to UTF-16 here, at the boundary, then made
-// absolute in the \\?\ form, so that no path is held to MAX_PATH; only the
-// W entry points are used.
+// a target and making its new file; win32_replace puts that in place and
+// win32_trash moves the old one to the Recycle Bin. Paths arrive as UTF-8
+// and are widened to UTF-16 here, at the boundary, then made absolute in the
+// \\?\ form, so that no path is held to MAX_PATH; only the W entry points
+// are used.
 #include <windows.h>
-// After windows.h, which it needs.
-#include <shellapi.h>
 
-#include <algorithm>
-#include <array>
 #include <atomic>
 #include <optional>
 #include <string_view>
 
 #include "core/file_system.h"
+#include "core/replace.h"
 #include "core/wide_text.h"
+#include "core/win32_entry.h"
 #include "core/win32_replace.h"
 #include "core/win32_replace_calls.h"
+#include "core/win32_security.h"
 #include "core/win32_support.h"
+#include "core/win32_trash.h"
 
 namespace pellamar {
 namespace {
@@ -83,8 +84,9 @@ bool ProcessHasEnded(DWORD pid) {
 
 class Win32CardFile final : public CardFile {
  public:
-  Win32CardFile(HANDLE file, std::uint64_t length, FileIdentity identity, bool other_names)
-      : file_(file), length_(length), identity_(identity), other_names_(other_names) {}
+  Win32CardFile(Handle&& file, std::uint64_t length, std::optional<FileIdentity> identity,
+                bool other_names)
+      : file_(std::move(file)), length_(length), identity_(identity), other_names_(other_names) {}
 
   std::uint64_t Length() const override { return length_; }
 
@@ -118,7 +120,7 @@ class Win32CardFile final : public CardFile {
  private:
   Handle file_;
   std::uint64_t length_;
-  FileIdentity identity_;
+  std::optional<FileIdentity> identity_;
   bool other_names_;
 };
 
@@ -157,81 +159,90 @@ class Win32FileSystem final : public FileSystem {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   }
 
+  // Every link on the way is followed by the path it keeps, and only the
+  // plain file at the end is opened to be read, through the handle that
+  // looked at it: nothing that a link leads to is opened before it is seen
+  // to be a file, so a device or a pipe never is.
   std::unique_ptr<CardFile> OpenCard(const std::string& path, Status* status) override {
     const std::wstring wide = ExtendedPath(path);
     if (wide.empty()) {
       *status = BadName(path);
       return nullptr;
     }
-    Handle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file.valid()) {
-      *status = ErrorStatus("cannot open", path, GetLastError());
-      return nullptr;
-    }
-    LARGE_INTEGER size;
-    const std::optional<FileIdentity> identity = IdentityOf(file.get());
-    if (GetFileType(file.get()) != FILE_TYPE_DISK || !identity ||
-        !GetFileSizeEx(file.get(), &size)) {
+    bool through_link = false;
+    const std::optional<Entry> entry = FinalEntry(wide, path, &through_link, status);
+    if (!entry) return nullptr;
+    if (entry->kind != TargetLook::Kind::kFile) {
       *status = Status::Error(Status::Kind::kNotAFile, path + " is no file", "not a plain file");
       return nullptr;
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    const bool other_names =
-        (GetFileInformationByHandle(file.get(), &info) && info.nNumberOfLinks > 1) ||
-        (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0);
-    auto card = std::make_unique<Win32CardFile>(
-        file.get(), static_cast<std::uint64_t>(size.QuadPart), *identity, other_names);
-    file.Release();
-    return card;
+    Handle file(
+        ReOpenFile(entry->handle.get(), GENERIC_READ, FILE_SHARE_READ, FILE_FLAG_SEQUENTIAL_SCAN));
+    LARGE_INTEGER size;
+    if (!file.valid() || !GetFileSizeEx(file.get(), &size)) {
+      *status = ErrorStatus("cannot open", path, GetLastError());
+      return nullptr;
+    }
+    return std::make_unique<Win32CardFile>(std::move(file),
+                                           static_cast<std::uint64_t>(size.QuadPart),
+                                           entry->identity, through_link || entry->links > 1);
   }
 
+  // Nothing is opened but the entry itself, to read its attributes: a link
+  // is not followed but by the path it keeps, and a placeholder of a cloud
+  // file is not fetched.
   Status LookAt(const std::string& path, const CardFile& card, TargetLook* look) override {
     *look = {};
     const std::wstring target = ExtendedPath(path);
     if (target.empty()) return BadName(path);
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &data)) {
+    std::optional<Entry> entry = OpenEntry(target);
+    // A file that was deleted while another program holds it keeps its
+    // name for a moment, and refuses every open meanwhile.
+    for (const DWORD pause : kRetryPauses) {
+      if (entry || GetLastError() != ERROR_ACCESS_DENIED) break;
+      calls_.Wait(pause);
+      entry = OpenEntry(target);
+    }
+    if (!entry) {
       const DWORD error = GetLastError();
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Status::Ok();
       return ErrorStatus("cannot look at", path, error);
     }
-    const DWORD attributes = data.dwFileAttributes;
-    look->identity = IdentityAt(target, FILE_FLAG_OPEN_REPARSE_POINT);
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-      look->kind = TargetLook::Kind::kFolder;
-      return Status::Error(Status::Kind::kIsFolder, path + " is a folder");
+    look->kind = entry->kind;
+    look->identity = entry->identity;
+    switch (entry->kind) {
+      case TargetLook::Kind::kFolder:
+        return Status::Error(Status::Kind::kIsFolder, path + " is a folder");
+      case TargetLook::Kind::kOther:
+        return Status::Error(Status::Kind::kNotAFile, path + " is no file", "not a plain file");
+      case TargetLook::Kind::kLink:
+        return LookThroughLink(target, path, card);
+      default:
+        break;
     }
-    const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    look->kind = link ? TargetLook::Kind::kLink : TargetLook::Kind::kFile;
-    if (SameFile(IdentityAt(target), card.Opened().Identity())) {
+    if (SameFile(entry->identity, card.Opened().Identity())) {
       return Status::Error(Status::Kind::kOwnTarget, path + " is the card itself");
     }
-    if (!link && (attributes & FILE_ATTRIBUTE_READONLY) != 0) return ReadOnly(path);
-    return Status::Ok();
+    return CheckWritable(target, path, entry->attributes);
   }
 
   Status CheckCreate(const std::string& /*path*/) override { return Status::Ok(); }
 
   // A new file takes its permissions from the folder, as any new file there
-  // does: the ACL it inherits. A replaced one keeps the old one's. An ACL
-  // that denies writing the old one shows only to an attempt to open it for
-  // writing, which the run alone makes, here.
+  // does: the ACL it inherits. A replaced one gets the old one's owner,
+  // group and DACL, read here, before anything is written.
   std::unique_ptr<PendingFile> CreateBeside(const std::string& path, const std::string& name,
                                             const TargetLook& look, const CardFile& /*card*/,
                                             Status* status) override {
-    Replacement r{ExtendedPath(path), path, {}, {}};
+    Replacement r{ExtendedPath(path), path, look.kind == TargetLook::Kind::kLink, {}, {}};
     if (r.target.empty()) {
       *status = BadName(path);
       return nullptr;
     }
-    if (look.kind == TargetLook::Kind::kFile &&
-        calls_.OpenToWrite(r.target) == ERROR_ACCESS_DENIED) {
-      *status = ReadOnly(path);
-      return nullptr;
+    if (look.kind == TargetLook::Kind::kFile) {
+      *status = ReadOldTarget(r.target, path, &r.old);
+      if (!status->ok()) return nullptr;
     }
-    r.old = OldTargetAt(r.target);
     r.temp_path = FolderOf(r.target) + Widen(name);
     std::unique_ptr<PendingFile> pending = CreatePendingFile(calls_, std::move(r));
     if (!pending) {
@@ -248,18 +259,12 @@ class Win32FileSystem final : public FileSystem {
   Status Trash(const std::string& path) override {
     const std::wstring wide = ExtendedPath(path);
     if (wide.empty()) return BadName(path);
-    // The shell takes no \\?\ form, and a list that ends in two NULs.
-    std::wstring from =
-        wide.starts_with(LR"(\\?\UNC\)") ? LR"(\\)" + wide.substr(8) : wide.substr(4);
-    from.push_back(L'\0');
-    SHFILEOPSTRUCTW operation{};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = from.c_str();
-    operation.fFlags = FOF_ALLOWUNDO | FOF_NO_UI;
-    const int error = SHFileOperationW(&operation);
-    if (error == 0 && !operation.fAnyOperationsAborted) return Status::Ok();
-    return Status::Error(Status::Kind::kNotTrashed, "cannot recycle " + path,
-                         "the Recycle Bin refused it");
+    // A second name for the file, should the shell's older call have to
+    // watch over it: never a card, and never a leftover that a run removes.
+    static std::atomic<std::uint64_t> keepers{0};
+    const std::string keeper =
+        TemporaryName(MachineToken(MachineId()), ProcessId(), keepers++) + ".kept";
+    return MoveToRecycleBin(calls_, wide, path, FolderOf(wide) + Widen(keeper));
   }
 
   std::vector<std::string> ListNamesStartingWith(const std::string& folder,
@@ -279,22 +284,20 @@ class Win32FileSystem final : public FileSystem {
 
   void RemoveFile(const std::string& path) override {
     const std::wstring wide = ExtendedPath(path);
-    const DWORD attributes =
-        wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
-    constexpr DWORD kNoFile = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kNoFile) == 0) {
-      DeleteFileW(wide.c_str());
-    }
+    std::optional<Entry> entry = wide.empty() ? std::nullopt : OpenEntry(wide);
+    if (!entry || entry->kind != TargetLook::Kind::kFile) return;
+    entry.reset();
+    DeleteFileW(wide.c_str());
   }
 
+  // The id Windows gave the machine when it was installed; where it has
+  // none, the machine's whole name on the network, never cut short.
   const std::string& MachineId() override {
-    static const std::string id = [] {
-      std::array<wchar_t, MAX_COMPUTERNAME_LENGTH + 1> name{};
-      DWORD n = static_cast<DWORD>(name.size());
-      if (!GetComputerNameW(name.data(), &n)) n = 0;
-      return Narrow(std::wstring_view(name.data(), n));
-    }();
-    return id;
+    if (!machine_id_) {
+      machine_id_ = calls_.MachineGuid();
+      if (machine_id_->empty()) machine_id_ = FullComputerName();
+    }
+    return *machine_id_;
   }
 
   std::uint64_t ProcessId() override { return GetCurrentProcessId(); }
@@ -304,7 +307,59 @@ class Win32FileSystem final : public FileSystem {
   }
 
  private:
+  // What a link at `target` leads to: the card itself, or anything else,
+  // which a replace of the link itself leaves alone.
+  Status LookThroughLink(const std::wstring& target, const std::string& path,
+                         const CardFile& card) {
+    bool through_link = false;
+    Status ignored;
+    const std::optional<Entry> end = FinalEntry(target, path, &through_link, &ignored);
+    if (end && SameFile(end->identity, card.Opened().Identity())) {
+      return Status::Error(Status::Kind::kOwnTarget, path + " is the card itself");
+    }
+    return Status::Ok();
+  }
+
+  // Whether whoever runs the program may write the file at `target`: its
+  // read-only attribute, and its permissions as Windows weighs them at an
+  // open, asked without opening it. Permissions that cannot be read could
+  // not be carried onto its successor either.
+  Status CheckWritable(const std::wstring& target, const std::string& path, DWORD attributes) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) return ReadOnly(path);
+    bool granted = true;
+    const DWORD error = calls_.CheckAccess(target, FILE_WRITE_DATA, &granted);
+    if (error != 0) {
+      return ErrorStatus(Status::Kind::kOwnerNotKept, "cannot read the permissions of", path,
+                         error);
+    }
+    return granted ? Status::Ok() : ReadOnly(path);
+  }
+
+  // What the file at `target` hands on to the one that replaces it.
+  static Status ReadOldTarget(const std::wstring& target, const std::string& path, OldTarget* old) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &data)) {
+      return ErrorStatus("cannot look at", path, GetLastError());
+    }
+    old->exists = true;
+    old->attributes = data.dwFileAttributes;
+    old->created = data.ftCreationTime;
+    const DWORD error = ReadSecurity(target, &old->security);
+    if (error == 0) return Status::Ok();
+    return ErrorStatus(Status::Kind::kOwnerNotKept, "cannot read the permissions of", path, error);
+  }
+
+  static std::string FullComputerName() {
+    DWORD n = 0;
+    GetComputerNameExW(ComputerNameDnsFullyQualified, nullptr, &n);
+    std::wstring name(n, L'\0');
+    if (n == 0 || !GetComputerNameExW(ComputerNameDnsFullyQualified, name.data(), &n)) return {};
+    name.resize(n);
+    return Narrow(name);
+  }
+
   ReplaceCalls& calls_;
+  std::optional<std::string> machine_id_;
 };
 
 }  // namespace

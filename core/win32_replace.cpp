@@ -1,9 +1,11 @@
 #include "core/win32_replace.h"
 
-#include <array>
-
+#include "core/wide_text.h"
 #include "core/win32_cleanup.h"
+#include "core/win32_entry.h"
+#include "core/win32_security.h"
 #include "core/win32_support.h"
+#include "core/win32_trash.h"
 
 namespace pellamar {
 namespace windows {
@@ -13,9 +15,6 @@ namespace {
 // attribute it always gets: its bytes are new, and no backup has them yet.
 constexpr DWORD kKeptAttributes =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-// The pauses before each new try of a replace that another program holds
-// up: a third of a second in all.
-constexpr std::array<DWORD, 5> kRetryPauses = {10, 20, 40, 80, 160};
 
 bool WritePiece(HANDLE file, ByteView bytes) {
   while (!bytes.empty()) {
@@ -52,26 +51,9 @@ Handle CreateTemporary(const std::wstring& temp_path) {
   return Handle(file);
 }
 
-// Whether whoever runs the program may not write the existing file at
-// `path`: by its read-only attribute, or by an ACL that denies it.
-bool IsReadOnly(ReplaceCalls& calls, const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-  return (attributes & FILE_ATTRIBUTE_READONLY) != 0 ||
-         calls.OpenToWrite(path) == ERROR_ACCESS_DENIED;
-}
-
-// The errors of a replace that another program holding either file up for
-// a moment gives: an antivirus scanner, an indexer, a sync client.
-bool IsBusy(DWORD error) {
-  return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-         error == ERROR_LOCK_VIOLATION || error == ERROR_UNABLE_TO_REMOVE_REPLACED;
-}
-
-// Gives the finished temporary file what the target it replaces had: its
-// hidden, system and not-indexed attributes and its creation time; a new
-// target is an ordinary file. ReplaceFileW does the same again, with the
-// target's security descriptor.
+// Gives the finished temporary file the hidden, system and not-indexed
+// attributes and the creation time of the target it replaces; a new target
+// is an ordinary file.
 bool KeepAttributes(HANDLE file, const OldTarget& old) {
   FILE_BASIC_INFO info{};
   info.FileAttributes = FILE_ATTRIBUTE_ARCHIVE | (old.attributes & kKeptAttributes);
@@ -85,9 +67,7 @@ bool KeepAttributes(HANDLE file, const OldTarget& old) {
 class Win32PendingFile final : public PendingFile {
  public:
   Win32PendingFile(ReplaceCalls& calls, Handle&& file, Replacement replacement)
-      : calls_(calls), file_(file.get()), r_(std::move(replacement)) {
-    file.Release();
-  }
+      : calls_(calls), file_(std::move(file)), r_(std::move(replacement)) {}
 
   ~Win32PendingFile() override {
     if (committed_) return;
@@ -97,14 +77,22 @@ class Win32PendingFile final : public PendingFile {
   }
 
   Status Write(std::span<const ByteView> pieces) override {
-    if (!WriteAll(file_.get(), pieces))
+    if (!WriteAll(file_.get(), pieces)) {
       return ErrorStatus("cannot write", r_.shown, GetLastError());
+    }
     return Status::Ok();
   }
 
+  // The old file's security goes onto the new one now, before the old one
+  // goes to the Recycle Bin: a new file would have the folder's.
   Status Close() override {
     if (!KeepAttributes(file_.get(), r_.old) || !file_.Close()) {
       return ErrorStatus("cannot write", r_.shown, GetLastError());
+    }
+    const DWORD error = GiveSecurity(r_.temp_path, r_.old.security);
+    if (error != 0) {
+      return ErrorStatus(Status::Kind::kOwnerNotKept, "cannot give the permissions of", r_.shown,
+                         error);
     }
     return Status::Ok();
   }
@@ -115,33 +103,29 @@ class Win32PendingFile final : public PendingFile {
       return Status::Error(Status::Kind::kExists, "exists " + r_.shown,
                            "another file took its place meanwhile");
     }
-    if (error != 0 && IsReadOnly(calls_, r_.target)) return ReadOnly(r_.shown);
     if (error != 0) return ErrorStatus("cannot replace", r_.shown, error);
     committed_ = true;
     DisarmCleanup();
-    identity_ = IdentityAt(r_.target, FILE_FLAG_OPEN_REPARSE_POINT);
+    if (const std::optional<Entry> placed = OpenEntry(r_.target)) identity_ = placed->identity;
     return Status::Ok();
   }
 
   std::optional<FileIdentity> Identity() const override { return identity_; }
 
  private:
-  // Puts the temporary file in the target's place, trying again for a
-  // moment while another program holds either file up.
+  // Over a link; else only where nothing stands, the file that stood
+  // having gone to the Recycle Bin. Tried again for a moment while another
+  // program holds the new file (a scanner that reads what was just
+  // written), or while a file deleted there is still open elsewhere.
   DWORD PutInPlace() {
-    DWORD error = PutInPlaceOnce();
+    const DWORD flags = r_.over_link ? MOVEFILE_REPLACE_EXISTING : 0;
+    DWORD error = calls_.Move(r_.temp_path, r_.target, flags);
     for (const DWORD pause : kRetryPauses) {
-      if (!IsBusy(error) || IsReadOnly(calls_, r_.target)) break;
+      if (!IsBusy(error)) break;
       calls_.Wait(pause);
-      error = PutInPlaceOnce();
+      error = calls_.Move(r_.temp_path, r_.target, flags);
     }
     return error;
-  }
-
-  // Over a link; else only where nothing stands, the file that stood
-  // having gone to the Recycle Bin.
-  DWORD PutInPlaceOnce() {
-    return calls_.Move(r_.temp_path, r_.target, r_.old.IsLink() ? MOVEFILE_REPLACE_EXISTING : 0);
   }
 
   ReplaceCalls& calls_;
@@ -153,37 +137,40 @@ class Win32PendingFile final : public PendingFile {
 
 class SystemCalls final : public ReplaceCalls {
  public:
-  std::uint32_t Replace(const std::wstring& replaced, const std::wstring& replacement,
-                        std::uint32_t flags) override {
-    const BOOL done =
-        ReplaceFileW(replaced.c_str(), replacement.c_str(), nullptr, flags, nullptr, nullptr);
-    return done ? 0 : GetLastError();
-  }
-
   std::uint32_t Move(const std::wstring& from, const std::wstring& to,
                      std::uint32_t flags) override {
     return MoveFileExW(from.c_str(), to.c_str(), flags) ? 0 : GetLastError();
   }
 
-  std::uint32_t OpenToWrite(const std::wstring& path) override {
-    Handle file(CreateFileW(path.c_str(), FILE_WRITE_DATA,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, 0, nullptr));
-    return file.valid() ? 0 : GetLastError();
+  std::uint32_t CheckAccess(const std::wstring& path, std::uint32_t access,
+                            bool* granted) override {
+    return windows::CheckAccess(path, access, granted);
   }
+
+  std::uint32_t Recycle(const std::wstring& path) override {
+    return RecycleWithFileOperation(path);
+  }
+
+  std::uint32_t ShellDelete(const std::wstring& path) override { return DeleteWithShell(path); }
 
   void Wait(std::uint32_t milliseconds) override { Sleep(milliseconds); }
 
-  bool ReplaceKeepsTheTarget() override { return !RunningUnderWine(); }
+  // Kept in the 64-bit view of the registry, which a 32-bit program asks
+  // for by name.
+  std::string MachineGuid() override {
+    std::wstring guid(64, L'\0');
+    DWORD size = static_cast<DWORD>(guid.size() * sizeof(wchar_t));
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, LR"(SOFTWARE\Microsoft\Cryptography)", L"MachineGuid",
+                     RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, guid.data(),
+                     &size) != ERROR_SUCCESS) {
+      return {};
+    }
+    guid.resize(wcsnlen(guid.c_str(), guid.size()));
+    return Narrow(guid);
+  }
 };
 
 }  // namespace
-
-OldTarget OldTargetAt(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return {};
-  return {true, data.dwFileAttributes, data.ftCreationTime};
-}
 
 std::unique_ptr<PendingFile> CreatePendingFile(ReplaceCalls& calls, Replacement replacement) {
   Handle file = CreateTemporary(replacement.temp_path);

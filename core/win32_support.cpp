@@ -1,5 +1,7 @@
 #include "core/win32_support.h"
 
+#include <cstring>
+
 #include "core/wide_text.h"
 
 namespace pellamar::windows {
@@ -55,18 +57,43 @@ Status ReadOnly(const std::string& path) {
   return Status::Error(Status::Kind::kReadOnly, path + " is read-only");
 }
 
-std::optional<FileIdentity> IdentityOf(HANDLE file) {
-  BY_HANDLE_FILE_INFORMATION info;
-  if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
-  return FileIdentity{info.dwVolumeSerialNumber, 0,
-                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+std::optional<FileIdentity> IdentityFrom(std::uint64_t volume,
+                                         const std::array<std::uint8_t, 16>& id) {
+  std::uint64_t low = 0;
+  std::uint64_t high = 0;
+  std::memcpy(&low, id.data(), sizeof(low));
+  std::memcpy(&high, id.data() + sizeof(low), sizeof(high));
+  constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
+  if ((low == 0 && high == 0) || (low == kAllOnes && (high == 0 || high == kAllOnes))) {
+    return std::nullopt;
+  }
+  return FileIdentity{volume, high, low};
 }
 
-std::optional<FileIdentity> IdentityAt(const std::wstring& path, DWORD flags) {
-  Handle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr));
-  if (!file.valid()) return std::nullopt;
-  return IdentityOf(file.get());
+std::optional<FileIdentity> IdentityOf(HANDLE file) {
+  std::array<std::uint8_t, 16> id{};
+  FILE_ID_INFO wide{};
+  if (GetFileInformationByHandleEx(file, FileIdInfo, &wide, sizeof(wide))) {
+    std::memcpy(id.data(), wide.FileId.Identifier, id.size());
+    return IdentityFrom(wide.VolumeSerialNumber, id);
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return std::nullopt;
+  const std::uint64_t index =
+      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  std::memcpy(id.data(), &index, sizeof(index));
+  return IdentityFrom(info.dwVolumeSerialNumber, id);
+}
+
+bool IsBusy(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_ACCESS_DENIED;
+}
+
+std::wstring ShellPath(const std::wstring& path) {
+  if (path.starts_with(LR"(\\?\UNC\)")) return LR"(\\)" + path.substr(8);
+  if (path.starts_with(LR"(\\?\)")) return path.substr(4);
+  return path;
 }
 
 std::wstring FolderOf(const std::wstring& path) {

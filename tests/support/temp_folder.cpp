@@ -71,6 +71,46 @@ void RemoveExactly(const std::wstring& path) {
 }
 #endif
 
+// `text` with each "%XX" of the trash's URL encoding made its byte again.
+std::string Unescaped(const std::string& text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size()) {
+      bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      bytes += text[i];
+    }
+  }
+  return bytes;
+}
+
+#ifdef _WIN32
+// Wine's names for a path on both sides: what the trash writes for a
+// Windows path, and the Windows path of the trash's own folder.
+std::string UnixPathOf(const std::string& path) {
+  using ToUnix = char*(__cdecl*)(const wchar_t*);
+  const auto to_unix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix_path = to_unix != nullptr ? to_unix(Named(path).c_str()) : nullptr;
+  const std::string text = unix_path != nullptr ? unix_path : "";
+  if (unix_path != nullptr) HeapFree(GetProcessHeap(), 0, unix_path);
+  return text;
+}
+fs::path TrashFolder(const char* unix_path) {
+  using ToDos = wchar_t*(__cdecl*)(const char*);
+  const auto to_dos = reinterpret_cast<ToDos>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  wchar_t* dos = to_dos != nullptr ? to_dos((std::string(unix_path) + "/Trash").c_str()) : nullptr;
+  const fs::path folder = dos != nullptr ? fs::path(dos) : fs::path();
+  if (dos != nullptr) HeapFree(GetProcessHeap(), 0, dos);
+  return folder;
+}
+#else
+std::string UnixPathOf(const std::string& path) { return path; }
+fs::path TrashFolder(const char* unix_path) { return fs::path(unix_path) / "Trash"; }
+#endif
+
 }  // namespace
 
 TempFolder::TempFolder() {
@@ -148,6 +188,30 @@ Bytes RealCard(const std::string& name) {
   std::ifstream in(fs::path(PELLAMAR_TEST_DATA_DIR) / name, std::ios::binary);
   EXPECT_TRUE(in.good()) << "missing test card " << name;
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<Bytes> TrashedCopiesOf(const std::string& path) {
+  std::vector<Bytes> copies;
+  const char* data_home = std::getenv("XDG_DATA_HOME");
+  const std::string unix_path = UnixPathOf(path);
+  EXPECT_TRUE(data_home != nullptr && !unix_path.empty()) << "no trash to look in";
+  if (data_home == nullptr || unix_path.empty()) return copies;
+  const fs::path trash = TrashFolder(data_home);
+  std::error_code ignored;
+  for (const auto& info : fs::directory_iterator(trash / "info", ignored)) {
+    std::ifstream in(info.path());
+    bool named = false;
+    bool dated = false;
+    for (std::string line; std::getline(in, line);) {
+      named = named || (line.starts_with("Path=") && Unescaped(line.substr(5)) == unix_path);
+      // "DeletionDate=YYYY-MM-DDThh:mm:ss"
+      dated = dated || (line.starts_with("DeletionDate=") && line.size() == 32 && line[23] == 'T');
+    }
+    if (!named || !dated) continue;
+    std::ifstream file(trash / "files" / info.path().stem(), std::ios::binary);
+    copies.emplace_back(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  }
+  return copies;
 }
 
 std::vector<std::string> ListedCards(FileSystem& fs, const std::string& folder) {

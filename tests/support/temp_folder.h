@@ -48,6 +48,12 @@ Bytes CardBytes(std::uint8_t seed = 0);
 // A real card from the test data folder.
 Bytes RealCard(const std::string& name);
 
+// The bytes of each file that the desktop's trash holds from `path` (UTF-8,
+// absolute), as its .trashinfo names it, with the time it was deleted: the
+// freedesktop.org trash of XDG_DATA_HOME, where file managers restore from,
+// and where Wine keeps its Recycle Bin.
+std::vector<Bytes> TrashedCopiesOf(const std::string& path);
+
 // The names that `fs` lists as cards of `folder`, sorted. Fails the test
 // when the folder cannot be listed or the listing does not end cleanly.
 std::vector<std::string> ListedCards(FileSystem& fs, const std::string& folder);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # End to end: the real Pellamar.exe under Wine converts a folder of real
 # cards, driven by e2e_driver.exe as a user would drive it; then every .mem
-# file is compared byte for byte with the 64-byte header and its card.
+# file is compared byte for byte with the 64-byte header and its card, and
+# the played-on .mem that it replaced with the one in the Recycle Bin (Wine
+# keeps it in the freedesktop.org trash of XDG_DATA_HOME).
 # Beside the program lies a planted DLL named as a system DLL, which it must
 # not load.
 #
@@ -17,6 +19,9 @@ cp "$data/m1.mcd" "$work/cards/a.mcd"
 cp "$data/MemoryCard2-1.mcd" "$work/cards/B.MCD"
 cp "$data/blank.mcd" "$work/cards/c.mcd"
 printf 'not a card' >"$work/cards/x.bin"
+printf 'saves of an emulator' >"$work/cards/c.mem"
+played=$work/played.mem
+cp "$work/cards/c.mem" "$played"
 
 # "VgsM", 1, 1, 1 as little-endian words, 512 as one, zeros to 64 bytes.
 header=$work/header.bin
@@ -50,8 +55,12 @@ check() {  # description, actual, expected
 }
 
 output=${output//$'\r'/}
-check "message box text" "$(sed -n 1p <<<"$output")" "3 Files Processed"
-check "description after the run" "$(sed -n 2p <<<"$output")" \
+check "message box text" "$(sed -n 1,4p <<<"$output")" \
+  "3 Files Processed
+
+1 Replaced File Moved to the Recycle Bin:
+c.mem"
+check "description after the run" "$(sed -n 5p <<<"$output")" \
   "This tool converts memory cards from Bleem! to VGS format in batch mode."
 
 for pair in a.mcd:a.mem B.MCD:B.mem c.mcd:c.mem; do
@@ -67,6 +76,19 @@ done
 for stray in x.mem x.bin.mem; do
   check "no $stray written" "$([[ -e $work/cards/$stray ]] && echo present || echo absent)" absent
 done
+
+# The trash's record names the file's old place (its characters as the
+# trash encodes them) and the time it went there.
+restored=absent
+for info in "${XDG_DATA_HOME:?}"/Trash/info/*.trashinfo; do
+  [[ -f $info ]] || continue
+  path=$(sed -n 's/^Path=//p' "$info")
+  path=$(printf '%b' "${path//%/\\x}")
+  grep -q '^DeletionDate=....-..-..T..:..:..$' "$info" || continue
+  trashed=$XDG_DATA_HOME/Trash/files/$(basename "$info" .trashinfo)
+  if [[ $path == "$work/cards/c.mem" ]] && cmp -s "$trashed" "$played"; then restored=restored; fi
+done
+check "the played-on c.mem back from the Recycle Bin byte for byte" "$restored" restored
 
 check "the planted oleacc.dll beside the program not loaded" \
   "$([[ -e $work/downloads/planted-library-loaded ]] && echo loaded || echo "not loaded")" "not loaded"

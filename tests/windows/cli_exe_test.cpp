@@ -197,6 +197,8 @@ std::vector<std::string> CardLines(const std::string& out) {
   return lines;
 }
 
+// The played-on .mem that the run replaces goes to the Recycle Bin, from
+// where it comes back byte for byte.
 TEST_F(CliExeTest, ADryRunForetellsTheRunAndAVerifyProvesIt) {
   folder_.Write("new.mcd", RealCard("m1.mcd"));
   folder_.Write("same.mcd", RealCard("blank.mcd"));
@@ -204,7 +206,8 @@ TEST_F(CliExeTest, ADryRunForetellsTheRunAndAVerifyProvesIt) {
   folder_.Write("played.mcd", RealCard("MemoryCard2-1.mcd"));
   fs::last_write_time(folder_.path() / "played.mcd",
                       fs::file_time_type::clock::now() - std::chrono::hours(2));
-  folder_.Write("played.mem", ExpectedTarget(PatternBytes(RealCard("MemoryCard2-1.mcd").size())));
+  const Bytes played = ExpectedTarget(PatternBytes(RealCard("MemoryCard2-1.mcd").size()));
+  folder_.Write("played.mem", played);
   folder_.Write("locked.mcd", {1, 2});
   folder_.Write("locked.mem", {7});
   ASSERT_TRUE(SetFileAttributesW((folder_.path() / "locked.mem").c_str(), FILE_ATTRIBUTE_READONLY));
@@ -218,14 +221,18 @@ TEST_F(CliExeTest, ADryRunForetellsTheRunAndAVerifyProvesIt) {
             (std::vector<std::string>{
                 "new new.mcd: new.mem would be created",
                 "replace-modified played.mcd: played.mem holds something else and was modified "
-                "after the card",
+                "after the card; it would go to the Recycle Bin",
                 "same same.mcd: same.mem already holds this conversion",
                 "skip locked.mcd: locked.mem is read-only"}));
   EXPECT_FALSE(folder_.Exists("new.mem"));
   EXPECT_FALSE(folder_.Exists("hidden.mem"));
   EXPECT_EQ(RunCli({plain}).out,
             "3 Files Processed\n\n1 Files Not Converted:\n"
-            "locked.mcd: locked.mem is read-only\n");
+            "locked.mcd: locked.mem is read-only\n\n"
+            "1 Replaced File Moved to the Recycle Bin:\nplayed.mem\n");
+  EXPECT_EQ(TrashedCopiesOf(folder_ / "played.mem"), std::vector<Bytes>{played});
+  EXPECT_EQ(folder_.Read("played.mem"), ExpectedTarget(RealCard("MemoryCard2-1.mcd")));
+  EXPECT_TRUE(TrashedCopiesOf(folder_ / "same.mem").empty()) << "it held the conversion";
 
   Bytes edited = folder_.Read("new.mem");
   edited[100] ^= 1;
@@ -248,6 +255,9 @@ TEST_F(CliExeTest, ExitStatusesSayWhatHappened) {
   };
   folder_.Write("a.mcd", RealCard("m1.mcd"));
   const std::string plain = Utf8(folder_.path());
+  TempFolder short_cards;
+  short_cards.Write("short.mcd", PatternBytes(65536));
+  const std::string shorter = Utf8(short_cards.path());
   const Case cases[] = {
       {{"--help"}, false, 0, "Usage: pellamar-cli"},
       {{"--version"}, false, 0, "pellamar-cli "},
@@ -258,6 +268,11 @@ TEST_F(CliExeTest, ExitStatusesSayWhatHappened) {
       {{"--verify", plain}, false, 0, "1 Files Verified\n"},
       {{"--dry-run", plain}, true, 3, ""},
       {{"--dry-run", "--verify", plain}, false, 2, ""},
+      {{shorter}, false, 4, "1 Files Processed\n\n1 File of Another Size:\nshort.mcd: converted"},
+      {{"--verify", shorter},
+       false,
+       4,
+       "exact short.mcd: short.mem is exact; the card holds 65,536"},
   };
   for (const Case& c : cases) {
     const Outcome run = RunCli(c.args, c.out_closed);

@@ -3,21 +3,30 @@
 // past MAX_PATH, what a replace leaves behind when it succeeds, is refused,
 // meets a busy file, or fails, and which calls it makes for that.
 #include <windows.h>
+// After windows.h, which they need.
+#include <sddl.h>
+#include <shobjidl.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <thread>
 
+#include "core/batch_report.h"
 #include "core/batch_run.h"
 #include "core/card_conversion.h"
 #include "core/file_system.h"
 #include "core/replace.h"
 #include "core/wide_text.h"
+#include "core/win32_entry.h"
 #include "core/win32_replace_calls.h"
+#include "core/win32_support.h"
+#include "core/win32_trash.h"
 #include "tests/support/expected_target.h"
 #include "tests/support/recording_window.h"
 #include "tests/support/temp_folder.h"
@@ -45,49 +54,61 @@ class OpenFile {
   HANDLE handle_;
 };
 
-// The system's replace calls, each recorded as "replace|move <target>
-// <flags>", and the failures a test puts in: the next `failures` of them
-// (all when negative) fail with `error`; an ACL may deny writing; a replace
-// may lose the old target and leave the new file unrenamed, as Windows may.
+// The system's calls, each recorded as "move|recycle|shell <target> <flags>",
+// and the failures a test puts in: the next `failures` moves (all when
+// negative) fail with `error`; the file's permissions may deny writing or be
+// unreadable; the Recycle Bin may be one of the test's own folder (`bin`),
+// give a result of the test's, or be missing, so that the shell's older call
+// is made, which may delete for good; the machine may have an id of the
+// test's.
 class RecordingCalls final : public ReplaceCalls {
  public:
-  std::uint32_t Replace(const std::wstring& replaced, const std::wstring& replacement,
-                        std::uint32_t flags) override {
-    Note(L"replace ", replaced, replacement, flags);
-    if (Fail()) return error;
-    if (lose_target) {
-      return DeleteFileW(replaced.c_str()) ? ERROR_UNABLE_TO_MOVE_REPLACEMENT : GetLastError();
-    }
-    return SystemReplaceCalls().Replace(replaced, replacement, flags);
-  }
   std::uint32_t Move(const std::wstring& from, const std::wstring& to,
                      std::uint32_t flags) override {
-    Note(L"move ", to, from, flags);
+    Note(L"move ", to, flags);
+    temporary = from;
     return Fail() ? error : SystemReplaceCalls().Move(from, to, flags);
   }
-  std::uint32_t OpenToWrite(const std::wstring& path) override {
-    ++opened_to_write;
-    return deny_writing ? ERROR_ACCESS_DENIED : SystemReplaceCalls().OpenToWrite(path);
+  std::uint32_t CheckAccess(const std::wstring& path, std::uint32_t access,
+                            bool* granted) override {
+    ++access_checks;
+    if (security_unreadable) return ERROR_ACCESS_DENIED;
+    if (!deny_writing) return SystemReplaceCalls().CheckAccess(path, access, granted);
+    *granted = (access & FILE_WRITE_DATA) == 0;
+    return 0;
+  }
+  std::uint32_t Recycle(const std::wstring& path) override {
+    Note(L"recycle ", path, 0);
+    if (recycled) return *recycled;
+    if (bin.empty()) return SystemReplaceCalls().Recycle(path);
+    const std::wstring name = path.substr(path.rfind(L'\\'));
+    return MoveFileExW(path.c_str(), (bin + name).c_str(), 0) ? 0 : GetLastError();
+  }
+  std::uint32_t ShellDelete(const std::wstring& path) override {
+    Note(L"shell ", path, 0);
+    if (!shell_deletes_for_good) return SystemReplaceCalls().ShellDelete(path);
+    return DeleteFileW(path.c_str()) ? 0 : GetLastError();
   }
   void Wait(std::uint32_t milliseconds) override { SystemReplaceCalls().Wait(milliseconds); }
-  bool ReplaceKeepsTheTarget() override {
-    return keeps_target.value_or(SystemReplaceCalls().ReplaceKeepsTheTarget());
+  std::string MachineGuid() override {
+    return machine_guid.value_or(SystemReplaceCalls().MachineGuid());
   }
 
   std::vector<std::wstring> log;
-  std::wstring temporary;  // the file the last call put in place
+  std::wstring temporary;  // the file the last move put in place
   std::uint32_t error = ERROR_SHARING_VIOLATION;
   int failures = 0;
   bool deny_writing = false;
-  int opened_to_write = 0;
-  bool lose_target = false;
-  std::optional<bool> keeps_target;  // as the system says when unset
+  bool security_unreadable = false;
+  int access_checks = 0;
+  std::wstring bin;                       // the long form of a folder of the test's
+  std::optional<std::uint32_t> recycled;  // what Recycle gives, when set
+  bool shell_deletes_for_good = false;
+  std::optional<std::string> machine_guid;
 
  private:
-  void Note(const wchar_t* what, const std::wstring& target, const std::wstring& temporary_file,
-            std::uint32_t flags) {
+  void Note(const wchar_t* what, const std::wstring& target, std::uint32_t flags) {
     log.push_back(what + target + L" " + std::to_wstring(flags));
-    temporary = temporary_file;
   }
   bool Fail() {
     if (failures == 0) return false;
@@ -133,12 +154,54 @@ class Win32FileSystemTest : public ::testing::Test {
   std::wstring Wide(const std::wstring& name) const { return (folder_.path() / name).wstring(); }
   // The path as the file system hands it to the system.
   std::wstring Long(const std::wstring& name) const { return L"\\\\?\\" + Wide(name); }
+  static std::wstring Long(const TempFolder& folder) {
+    return L"\\\\?\\" + folder.path().wstring();
+  }
   std::wstring Call(const wchar_t* what, const wchar_t* name, DWORD flags) const {
     return what + Long(name) + L" " + std::to_wstring(flags);
   }
 
   void SetAttributes(const std::wstring& name, DWORD attributes) {
     ASSERT_TRUE(SetFileAttributesW(Wide(name).c_str(), attributes)) << GetLastError();
+  }
+
+  // The owner and DACL of a file, written as SDDL.
+  std::wstring Security(const std::wstring& name) const {
+    constexpr SECURITY_INFORMATION kShown = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    std::vector<BYTE> descriptor(4096);
+    DWORD needed = 0;
+    if (!GetFileSecurityW(Wide(name).c_str(), kShown, descriptor.data(),
+                          static_cast<DWORD>(descriptor.size()), &needed)) {
+      return L"unreadable";
+    }
+    wchar_t* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor.data(), SDDL_REVISION_1, kShown,
+                                                         &text, nullptr);
+    const std::wstring sddl = text != nullptr ? text : L"";
+    LocalFree(text);
+    return sddl;
+  }
+  void SetDacl(const std::wstring& name, const std::wstring& sddl) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    const BOOL set = SetFileSecurityW(Wide(name).c_str(), DACL_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+    ASSERT_TRUE(set) << GetLastError();
+  }
+  // Who runs the test, as SDDL names a user.
+  static std::wstring UserSid() {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    std::vector<BYTE> user(256);
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &size);
+    CloseHandle(token);
+    wchar_t* text = nullptr;
+    ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text);
+    const std::wstring sid = text != nullptr ? text : L"";
+    LocalFree(text);
+    return sid;
   }
 
   // The bytes of a file named in UTF-16.
@@ -191,6 +254,7 @@ class Win32FileSystemTest : public ::testing::Test {
 
   TempFolder folder_;
   TempFolder cards_;
+  TempFolder bin_;  // a Recycle Bin of the test's own, where one is asked for
   RecordingCalls calls_;
   std::unique_ptr<FileSystem> fs_ = NewFileSystemWithCalls(calls_);
 };
@@ -350,7 +414,8 @@ TEST_F(Win32FileSystemTest, ReadingACardAnotherProgramLocksFails) {
 TEST_F(Win32FileSystemTest, ReplacingWritesExactlyThePiecesAsAnOrdinaryFile) {
   folder_.Write("a.mem", PatternBytes(5000, 3));
   const Bytes card = PatternBytes(1000, 7);
-  ASSERT_TRUE(Replace("a.mem", card).ok());
+  const Status replaced = Replace("a.mem", card);
+  ASSERT_TRUE(replaced.ok()) << replaced.message() << " (" << replaced.reason() << ")";
   ASSERT_TRUE(Replace("new.mem", card).ok());
 
   EXPECT_EQ(folder_.Read("a.mem"), ExpectedTarget(card));
@@ -376,26 +441,40 @@ TEST_F(Win32FileSystemTest, LeavesAReadOnlyTargetAsItWas) {
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "b.mem"}));
 }
 
-// What a dry run asks: the refusals that can be told without opening the
-// target to write; an ACL that denies writing is left to the replace.
-TEST_F(Win32FileSystemTest, ALookBeforeAReplaceOpensNothingToWrite) {
-  folder_.Write("a.mem", {1});
-  SetAttributes(L"a.mem", FILE_ATTRIBUTE_READONLY);
-  folder_.Write("b.mem", {1});
-  calls_.deny_writing = true;
+// What a dry run asks, as the run asks it: the refusals that Windows would
+// make, found without opening the target to write; permissions that cannot
+// be read could not be carried over either.
+TEST_F(Win32FileSystemTest, ALookSeesWhatWindowsWouldRefuseWithoutOpeningAnythingToWrite) {
+  for (const char* name : {"acl.mem", "unreadable.mem"}) folder_.Write(name, {1});
   cards_.Write("card.mcd", {1, 2});
   Status status;
   const std::unique_ptr<CardFile> card = fs_->OpenCard(cards_ / "card.mcd", &status);
   ASSERT_TRUE(card) << status.message();
   TargetLook look;
-  EXPECT_EQ(fs_->LookAt(folder_ / "a.mem", *card, &look).kind(), Status::Kind::kReadOnly);
-  EXPECT_TRUE(fs_->LookAt(folder_ / "b.mem", *card, &look).ok());
-  EXPECT_EQ(look.kind, TargetLook::Kind::kFile);
-  EXPECT_TRUE(fs_->LookAt(folder_ / "new.mem", *card, &look).ok());
-  EXPECT_EQ(look.kind, TargetLook::Kind::kNothing);
+  EXPECT_TRUE(fs_->LookAt(folder_ / "acl.mem", *card, &look).ok());
   EXPECT_EQ(fs_->LookAt(cards_ / "card.mcd", *card, &look).kind(), Status::Kind::kOwnTarget);
-  EXPECT_EQ(calls_.opened_to_write, 0);
-  EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "b.mem"}));
+  calls_.deny_writing = true;
+  EXPECT_EQ(fs_->LookAt(folder_ / "acl.mem", *card, &look).kind(), Status::Kind::kReadOnly);
+  EXPECT_EQ(look.kind, TargetLook::Kind::kFile);
+  calls_.security_unreadable = true;
+  EXPECT_EQ(fs_->LookAt(folder_ / "unreadable.mem", *card, &look).kind(),
+            Status::Kind::kOwnerNotKept);
+  EXPECT_EQ(calls_.access_checks, 3);
+  EXPECT_TRUE(calls_.log.empty());
+}
+
+TEST_F(Win32FileSystemTest, ADryRunSeesPermissionsThatDenyWritingAsTheRunDoes) {
+  folder_.Write("a.mcd", testing::CardBytes(1));
+  folder_.Write("a.mem", {7});
+  calls_.deny_writing = true;
+  std::vector<std::string> told;
+  DryRun(*fs_, folder_.Folder(), [&](const CardVerdict& v) { told.push_back(VerdictLine(v)); });
+  EXPECT_EQ(told, std::vector<std::string>{"skip a.mcd: a.mem is read-only"});
+  const BatchReport report = Convert("a.mcd");
+  ASSERT_EQ(report.first_failures.size(), 1u);
+  EXPECT_EQ(report.first_failures[0].reason, "a.mem is read-only");
+  EXPECT_EQ(folder_.Read("a.mem"), Bytes{7});
+  EXPECT_TRUE(calls_.log.empty());
 }
 
 TEST_F(Win32FileSystemTest, AFailedReplaceLeavesTheOldTargetAndNoTemporaryFile) {
@@ -439,63 +518,130 @@ TEST_F(Win32FileSystemTest, AReplacedTargetKeepsItsAttributes) {
   }
 }
 
-TEST_F(Win32FileSystemTest, ReplacesAnOldTargetWithReplaceFileAndRenamesANewOne) {
+// The old file's owner, group and DACL go onto the new one before the old
+// one goes to the Recycle Bin; a new target has what the folder gives.
+TEST_F(Win32FileSystemTest, AReplacedTargetKeepsItsPermissionsANewOneGetsTheFolders) {
+  folder_.Write("private.mem", PatternBytes(80, 1));
+  folder_.Write("plain", {1});  // as the folder makes every new file
+  const std::wstring owner_only = L"D:P(A;;FA;;;SY)(A;;FA;;;" + UserSid() + L")";
+  SetDacl(L"private.mem", owner_only);
+  const std::wstring kept = Security(L"private.mem");
+  ASSERT_NE(kept, Security(L"plain")) << "the test's permissions were not taken";
+  ASSERT_TRUE(Replace("private.mem", PatternBytes(100)).ok());
+  ASSERT_TRUE(Replace("new.mem", PatternBytes(100)).ok());
+  EXPECT_EQ(Security(L"private.mem"), kept);
+  EXPECT_EQ(Security(L"new.mem"), Security(L"plain"));
+}
+
+TEST_F(Win32FileSystemTest, RecyclesTheOldTargetThenRenamesTheNewFileWhereNothingStands) {
+  const Bytes old = PatternBytes(80, 1);
   const Bytes card = PatternBytes(300);
-  folder_.Write("a.mem", PatternBytes(80, 1));
-  calls_.keeps_target = true;
+  folder_.Write("a.mem", old);
+  calls_.bin = Long(bin_);
   ASSERT_TRUE(Replace("a.mem", card).ok());
   EXPECT_TRUE(calls_.temporary.starts_with(Long(L".pellamar-"))) << calls_.temporary;
   ASSERT_TRUE(Replace("new.mem", card).ok());
-  calls_.lose_target = true;  // the rename then finishes the replace
-  ASSERT_TRUE(Replace("a.mem", card).ok());
-  calls_.keeps_target = false;  // as under Wine, whose ReplaceFileW keeps nothing
-  ASSERT_TRUE(Replace("a.mem", card).ok());
 
-  const DWORD merge = REPLACEFILE_IGNORE_MERGE_ERRORS;
-  const DWORD over = MOVEFILE_REPLACE_EXISTING;
-  EXPECT_EQ(calls_.log, (std::vector<std::wstring>{
-                            Call(L"replace ", L"a.mem", merge), Call(L"move ", L"new.mem", over),
-                            Call(L"replace ", L"a.mem", merge), Call(L"move ", L"a.mem", over),
-                            Call(L"move ", L"a.mem", over)}));
+  EXPECT_EQ(calls_.log,
+            (std::vector<std::wstring>{Call(L"recycle ", L"a.mem", 0), Call(L"move ", L"a.mem", 0),
+                                       Call(L"move ", L"new.mem", 0)}));
+  EXPECT_EQ(bin_.Read("a.mem"), old);
   EXPECT_EQ(folder_.Read("a.mem"), ExpectedTarget(card));
   EXPECT_EQ(folder_.Names(), (std::vector<std::string>{"a.mem", "new.mem"}));
 }
 
-TEST_F(Win32FileSystemTest, TriesABusyReplaceAgainForAMomentOnly) {
+// Another program may hold the new file for a moment (a scanner reads what
+// was just written), or a file deleted at the target may keep its name
+// until the last program that has it open lets go: "access denied" then,
+// and that is no read-only file.
+TEST_F(Win32FileSystemTest, TriesABusyRenameAgainForAMomentOnly) {
   const struct {
     DWORD error;
     int failures;       // negative: every try
     std::size_t tries;  // 0: a few
     bool written;
   } cases[] = {
-      {ERROR_SHARING_VIOLATION, 2, 3, true},
-      {ERROR_LOCK_VIOLATION, 1, 2, true},
-      {ERROR_ACCESS_DENIED, 1, 2, true},
-      {ERROR_UNABLE_TO_REMOVE_REPLACED, 1, 2, true},  // ReplaceFileW's words for a file in use
-      {ERROR_SHARING_VIOLATION, -1, 0, false},
-      {ERROR_DISK_FULL, 1, 1, false},
+      {ERROR_SHARING_VIOLATION, 2, 3, true}, {ERROR_LOCK_VIOLATION, 1, 2, true},
+      {ERROR_ACCESS_DENIED, 1, 2, true},     {ERROR_SHARING_VIOLATION, -1, 0, false},
+      {ERROR_ACCESS_DENIED, -1, 0, false},   {ERROR_DISK_FULL, 1, 1, false},
   };
   const Bytes old = PatternBytes(80, 1);
   const Bytes card = PatternBytes(300);
-  calls_.keeps_target = true;
+  calls_.bin = Long(bin_);
   for (const auto& c : cases) {
     folder_.Write("a.mem", old);
+    DeleteFileW((Long(bin_) + L"\\a.mem").c_str());
     calls_.log.clear();
     calls_.error = c.error;
     calls_.failures = c.failures;
     const auto start = std::chrono::steady_clock::now();
     const Status status = Replace("a.mem", card);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1)) << c.error;
+    const std::size_t moves = calls_.log.size() - 1;  // after the recycle
     if (c.tries == 0) {
-      EXPECT_GT(calls_.log.size(), 2u) << c.error;
+      EXPECT_GT(moves, 2u) << c.error;
     } else {
-      EXPECT_EQ(calls_.log.size(), c.tries) << c.error;
+      EXPECT_EQ(moves, c.tries) << c.error;
     }
     ASSERT_EQ(status.ok(), c.written) << c.error << ": " << status.message();
-    EXPECT_EQ(folder_.Read("a.mem"), c.written ? ExpectedTarget(card) : old) << c.error;
-    EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"}) << c.error;
-    if (!c.written) ExpectPlainWords(status.reason());
+    EXPECT_EQ(bin_.Read("a.mem"), old) << c.error;
+    if (c.written) {
+      EXPECT_EQ(folder_.Read("a.mem"), ExpectedTarget(card)) << c.error;
+      continue;
+    }
+    // The old file is in the Recycle Bin, and nothing is left beside.
+    EXPECT_EQ(status.kind(), Status::Kind::kIoError) << c.error;
+    ExpectPlainWords(status.reason());
+    EXPECT_EQ(folder_.Names(), std::vector<std::string>{}) << c.error;
   }
+}
+
+// Where no Recycle Bin keeps the old file, it stays where it stood, with
+// its bytes, and nothing is left beside it: the shell's file operation that
+// would delete it for good, one whose file is in use, and, where there is
+// none (as under Wine), the shell's older call that deletes for good.
+TEST_F(Win32FileSystemTest, AnOldTargetThatNoRecycleBinKeepsStaysWhereItStood) {
+  const struct {
+    std::uint32_t recycled;
+    bool shell_deletes_for_good;
+    Status::Kind kind;
+    std::string reason;  // "": the system's words
+  } cases[] = {
+      {ReplaceCalls::kNoRecycleBin, false, Status::Kind::kNotTrashed,
+       "Windows would have deleted it for good"},
+      {ERROR_SHARING_VIOLATION, false, Status::Kind::kIoError, ""},
+      {ReplaceCalls::kNoFileOperation, true, Status::Kind::kNotTrashed,
+       "the Recycle Bin did not keep the file itself"},
+  };
+  const Bytes old = PatternBytes(80, 1);
+  for (const auto& c : cases) {
+    folder_.Write("a.mem", old);
+    calls_.log.clear();
+    calls_.recycled = c.recycled;
+    calls_.shell_deletes_for_good = c.shell_deletes_for_good;
+    const Status status = Replace("a.mem", PatternBytes(300));
+    EXPECT_EQ(status.kind(), c.kind) << c.recycled << ": " << status.message();
+    if (c.reason.empty()) {
+      ExpectPlainWords(status.reason());
+      EXPECT_GT(calls_.log.size(), 2u) << "a file in use is tried again";
+    } else {
+      EXPECT_EQ(status.reason(), c.reason);
+    }
+    EXPECT_EQ(folder_.Read("a.mem"), old) << c.recycled;
+    EXPECT_EQ(folder_.Names(), std::vector<std::string>{"a.mem"}) << c.recycled;
+  }
+}
+
+TEST(Win32RecycleBin, TheShellMayRecycleButNeverDeleteForGood) {
+  windows::RecycleOnly sink;
+  EXPECT_EQ(sink.PreDeleteItem(TSF_DELETE_RECYCLE_IF_POSSIBLE | TSF_COPY_WRITE_TIME, nullptr),
+            S_OK);
+  EXPECT_FALSE(sink.refused());
+  EXPECT_TRUE(FAILED(sink.PreDeleteItem(TSF_NORMAL, nullptr)));
+  EXPECT_TRUE(sink.refused());
+  EXPECT_EQ(sink.PostDeleteItem(0, nullptr, HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION), nullptr),
+            S_OK);
+  EXPECT_EQ(sink.result(), HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION));
 }
 
 TEST_F(Win32FileSystemTest, ATargetHeldOpenForAMomentIsReplacedOnceLetGo) {
@@ -524,22 +670,24 @@ TEST_F(Win32FileSystemTest, ListsReadsAndReplacesPastMaxPath) {
     RemoveDirectoryW(deep.c_str());
     RemoveDirectoryW(outer.c_str());
   }};
-  const Bytes card = PatternBytes(1000, 4);
-  HANDLE file =
-      CreateFileW((deep + L"a.mcd").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  DWORD put = 0;
-  ASSERT_TRUE(WriteFile(file, card.data(), static_cast<DWORD>(card.size()), &put, nullptr));
-  CloseHandle(file);
-
   const std::string folder = Narrow(deep.substr(4));  // as a person names it
-  EXPECT_EQ(testing::ListedCards(*fs_, folder), std::vector<std::string>{"a.mcd"});
-  for (int press = 1; press <= 2; ++press) {  // a new target, then an old one
+  calls_.bin = Long(bin_);
+  for (std::uint8_t press = 1; press <= 2; ++press) {  // a new target, then an old one
+    const Bytes card = PatternBytes(1000, press);
+    HANDLE file = CreateFileW((deep + L"a.mcd").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              0, nullptr);
+    DWORD put = 0;
+    ASSERT_TRUE(WriteFile(file, card.data(), static_cast<DWORD>(card.size()), &put, nullptr));
+    CloseHandle(file);
+    EXPECT_EQ(testing::ListedCards(*fs_, folder), std::vector<std::string>{"a.mcd"});
     RecordingWindow window(folder + "a.mcd");
     EXPECT_EQ(btnStart_Click(window, *fs_).processed, 1) << press;
+    EXPECT_EQ(fs_->FileLength(folder + "a.mem"), ExpectedTarget(card).size());
   }
-  EXPECT_EQ(fs_->FileLength(folder + "a.mem"), ExpectedTarget(card).size());
-  ASSERT_EQ(calls_.log.size(), 2u);
-  EXPECT_TRUE(calls_.log[1].starts_with(L"move " + deep + L"a.mem ")) << calls_.log[1];
+  EXPECT_EQ(calls_.log, (std::vector<std::wstring>{L"move " + deep + L"a.mem 0",
+                                                   L"recycle " + deep + L"a.mem 0",
+                                                   L"move " + deep + L"a.mem 0"}));
+  EXPECT_EQ(bin_.Read("a.mem"), ExpectedTarget(PatternBytes(1000, 1)));
 }
 
 TEST_F(Win32FileSystemTest, RemovesLeftoversOfEndedRunsOfThisMachineOnly) {
@@ -558,6 +706,107 @@ TEST_F(Win32FileSystemTest, RemovesLeftoversOfEndedRunsOfThisMachineOnly) {
   RemoveLeftovers(*fs_, folder_.Folder());
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(folder_.Names(), kept);
+}
+
+// Two machines whose names share their first 15 characters, the most that
+// a NetBIOS name holds, share a folder: each one's run leaves the other's
+// files alone, as each has a token of its own machine id.
+TEST_F(Win32FileSystemTest, MachinesAlikeInNameKeepEachOthersFiles) {
+  const std::string ended = std::to_string(EndedProcessId());
+  ASSERT_NE(ended, "0");
+  RecordingCalls one_calls, other_calls;
+  one_calls.machine_guid = "GAMEROOM-PC-0001-a";
+  other_calls.machine_guid = "GAMEROOM-PC-0001-b";
+  const std::unique_ptr<FileSystem> one = NewFileSystemWithCalls(one_calls);
+  const std::unique_ptr<FileSystem> other = NewFileSystemWithCalls(other_calls);
+  EXPECT_EQ(one->MachineId(), "GAMEROOM-PC-0001-a");
+  const auto leftover = [&](FileSystem& fs) {
+    return TemporaryName(MachineToken(fs.MachineId()), std::stoull(ended), 1);
+  };
+  ASSERT_NE(leftover(*one), leftover(*other));
+  folder_.Write(leftover(*one), {1});
+  folder_.Write(leftover(*other), {2});
+  RemoveLeftovers(*one, folder_.Folder());
+  EXPECT_EQ(folder_.Names(), std::vector<std::string>{leftover(*other)});
+
+  // Where Windows keeps no id, the machine's whole name stands in for it.
+  RecordingCalls nameless;
+  nameless.machine_guid = "";
+  EXPECT_FALSE(NewFileSystemWithCalls(nameless)->MachineId().empty());
+  EXPECT_FALSE(SystemReplaceCalls().MachineGuid().empty()) << "the registry has no MachineGuid";
+}
+
+// A file number that names no file (0 from some redirectors, all ones
+// where a 128-bit number does not fit in 64 bits) matches nothing, not even
+// itself; a 128-bit number (ReFS) is kept whole.
+TEST(Win32FileIdentity, NumbersThatNameNoFileMatchNothing) {
+  const auto id = [](std::uint64_t low, std::uint64_t high) {
+    std::array<std::uint8_t, 16> bytes{};
+    std::memcpy(bytes.data(), &low, sizeof(low));
+    std::memcpy(bytes.data() + sizeof(low), &high, sizeof(high));
+    return windows::IdentityFrom(7, bytes);
+  };
+  constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
+  for (const auto& unknown : {id(0, 0), id(kAllOnes, 0), id(kAllOnes, kAllOnes)}) {
+    EXPECT_EQ(unknown, std::nullopt);
+    EXPECT_FALSE(SameFile(unknown, unknown));
+  }
+  EXPECT_EQ(id(5, 0), (FileIdentity{7, 0, 5}));
+  EXPECT_TRUE(SameFile(id(5, 0), id(5, 0)));
+  EXPECT_FALSE(SameFile(id(5, 0), id(5, 9)));  // alike in the low 64 bits only
+  EXPECT_EQ(id(kAllOnes, 9), (FileIdentity{7, 9, kAllOnes}));
+}
+
+// Only a link is followed, and only to a path on a drive, a volume or a
+// share, never to a device or a pipe; any other reparse point (a cloud
+// placeholder, a deduplicated or compressed file) is the file itself.
+// Wine makes no reparse points, so these are the rules as the file system
+// applies them to what Windows reports.
+TEST(Win32Entries, OnlyLinksAreFollowedAndOnlyToPathsOnDisks) {
+  constexpr DWORD kReparse = FILE_ATTRIBUTE_REPARSE_POINT;
+  const struct {
+    DWORD attributes, tag;
+    TargetLook::Kind kind;
+  } kinds[] = {
+      {FILE_ATTRIBUTE_NORMAL, 0, TargetLook::Kind::kFile},
+      {FILE_ATTRIBUTE_DIRECTORY, 0, TargetLook::Kind::kFolder},
+      {FILE_ATTRIBUTE_DIRECTORY | kReparse, IO_REPARSE_TAG_MOUNT_POINT, TargetLook::Kind::kFolder},
+      {kReparse, IO_REPARSE_TAG_SYMLINK, TargetLook::Kind::kLink},
+      {kReparse, IO_REPARSE_TAG_MOUNT_POINT, TargetLook::Kind::kLink},
+      {kReparse | FILE_ATTRIBUTE_OFFLINE, 0x9000601A, TargetLook::Kind::kFile},  // a cloud file
+      {kReparse, 0x80000013, TargetLook::Kind::kFile},                           // deduplicated
+      {kReparse, 0x80000017, TargetLook::Kind::kFile},                           // compressed
+  };
+  for (const auto& c : kinds) {
+    EXPECT_EQ(windows::KindOf(c.attributes, c.tag), c.kind) << std::hex << c.tag;
+  }
+  const std::wstring folder = LR"(\\?\C:\x\y\)";
+  const struct {
+    const wchar_t* substitute;
+    bool relative;
+    const wchar_t* destination;  // "": not followed
+  } links[] = {
+      {LR"(\??\C:\cards\a.mcd)", false, LR"(\\?\C:\cards\a.mcd)"},
+      {LR"(\??\d:\a.mcd.)", false, LR"(\\?\d:\a.mcd.)"},
+      {LR"(\??\UNC\server\share\a.mcd)", false, LR"(\\?\UNC\server\share\a.mcd)"},
+      {LR"(\??\Volume{0d5ec3a1-1111-2222-3333-444455556666}\a)", false,
+       LR"(\\?\Volume{0d5ec3a1-1111-2222-3333-444455556666}\a)"},
+      {LR"(\??\pipe\cards)", false, L""},
+      {LR"(\??\GLOBALROOT\Device\Null)", false, L""},
+      {LR"(\Device\NamedPipe\cards)", false, L""},
+      {LR"(\??\CON)", false, L""},
+      {LR"(\??\C:)", false, L""},
+      {LR"(C:\cards\a.mcd)", false, L""},
+      {LR"(..\b\a.mcd)", true, LR"(\\?\C:\x\b\a.mcd)"},
+      {LR"(.\CON.mcd)", true, LR"(\\?\C:\x\y\CON.mcd)"},
+      {LR"(\top\a.mcd)", true, LR"(\\?\C:\top\a.mcd)"},
+      {LR"(..\..\..\..\a.mcd)", true, LR"(\\?\C:\a.mcd)"},
+  };
+  for (const auto& c : links) {
+    EXPECT_EQ(Narrow(windows::LinkDestination(c.substitute, c.relative, folder)),
+              Narrow(c.destination))
+        << Narrow(c.substitute);
+  }
 }
 
 // The whole "Convert" run on the real file system.
