@@ -6,7 +6,7 @@
 
 namespace pellamar::posix {
 
-// GLib's GIO keeps the trash as the freedesktop.org specification says, with
+// GLib's GIO keeps the trash as freedesktop.org sets it down, with
 // the .trashinfo that a file manager needs to put a file back.
 Status MoveToTrash(const std::string& path) {
   GFile* file = g_file_new_for_path(path.c_str());
