@@ -3,6 +3,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "core/card_conversion.h"
 #include "core/replace.h"
@@ -10,6 +11,14 @@
 
 namespace pellamar {
 namespace {
+
+// Counts one more in `*count`, and keeps `item` among the first ones that
+// the report lists.
+template <typename Item>
+void NoteListed(std::int64_t* count, std::vector<Item>* first, Item item) {
+  ++*count;
+  if (first->size() < BatchReport::kListedFailures) first->push_back(std::move(item));
+}
 
 // What one card came to: why it counts as not converted ("" when it was),
 // and which file its target is afterwards.
@@ -78,6 +87,14 @@ class CardWalk {
   std::string PathOf(const std::string& name) const { return report_.folder + name; }
   const TargetHeader& header() const { return header_; }
 
+  // Compares the file at `path` with the conversion of `card`, read from
+  // where it stands as `reading` says, into `*found`.
+  Status CompareWith(CardFile& card, const std::string& path, CardReading reading,
+                     TargetComparison* found) {
+    return CompareTarget(fs_, path, ConvertCard(header_, card), buffer(), second_buffer(), reading,
+                         found);
+  }
+
   // Made on first use, and never filled: only the bytes a card needs are
   // ever touched.
   std::span<std::uint8_t> buffer() { return Buffer(&buffer_); }
@@ -109,11 +126,12 @@ class CardWalk {
 
   void NoteSize(const std::string& name, std::uint64_t length, const std::string& target) {
     if (length == kMemoryCardSize) return;
-    ++report_.other_sizes;
+    // The words only for the cards that the report lists.
     if (report_.first_other_sizes.size() < BatchReport::kListedFailures) {
       report_.first_other_sizes.push_back({name, "converted, but it " + SizeNote(length) +
                                                      "; readers may refuse " + ShownName(target)});
     }
+    ++report_.other_sizes;
     OtherSize(length);
   }
 
@@ -123,10 +141,8 @@ class CardWalk {
   }
 
   void NoteFailure(const std::string& name, std::string reason) {
-    ++report_.not_converted;
-    if (report_.first_failures.size() < BatchReport::kListedFailures) {
-      report_.first_failures.push_back({name, std::move(reason)});
-    }
+    NoteListed(&report_.not_converted, &report_.first_failures,
+               CardFailure{name, std::move(reason)});
   }
 
   FileSystem& fs_;
@@ -163,7 +179,7 @@ class ConvertWalk final : public CardWalk {
       }
       Written written;
       status = WriteCard(replacer_, path, now, ConvertCard(header(), card), buffer(), &written);
-      if (written.trashed) NoteTrashed(target);
+      if (written.trashed) NoteListed(&report().trashed, &report().first_trashed, target);
       if (status.ok()) return {{}, written.placed};
       const bool taken =
           status.kind() == Status::Kind::kChanged || status.kind() == Status::Kind::kExists;
@@ -178,17 +194,8 @@ class ConvertWalk final : public CardWalk {
     TargetComparison found;
     const Status read = card.Rewind();
     const Status compared =
-        read.ok() ? CompareTarget(fs(), path, ConvertCard(header(), card), buffer(),
-                                  second_buffer(), CardReading::kToTheFirstDifference, &found)
-                  : read;
+        read.ok() ? CompareWith(card, path, CardReading::kToTheFirstDifference, &found) : read;
     return card.Rewind().ok() && compared.ok() && found.kind == TargetComparison::Kind::kSame;
-  }
-
-  void NoteTrashed(const std::string& target) {
-    ++report().trashed;
-    if (report().first_trashed.size() < BatchReport::kListedFailures) {
-      report().first_trashed.push_back(target);
-    }
   }
 
   void Walked(const std::string& /*name*/, const std::string& failure) override {
@@ -214,8 +221,7 @@ class LookingWalk : public CardWalk {
   std::optional<TargetComparison> Compare(CardFile& card, const std::string& target,
                                           std::string* failure) {
     TargetComparison comparison;
-    const Status read = CompareTarget(fs(), PathOf(target), ConvertCard(header(), card), buffer(),
-                                      second_buffer(), CardReading::kToItsEnd, &comparison);
+    const Status read = CompareWith(card, PathOf(target), CardReading::kToItsEnd, &comparison);
     if (read.ok()) return comparison;
     *failure = FailureWords(ShownName(target), read);
     return std::nullopt;

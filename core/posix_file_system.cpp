@@ -242,8 +242,8 @@ class PosixFileSystem final : public FileSystem {
       return Status::Error(Status::Kind::kNotTrashed, "cannot move to the trash " + path,
                            "its path is longer than the trash can take");
     }
-    const auto* opened = dynamic_cast<const PosixCardFile*>(&card.Opened());
-    if (opened == nullptr) return Status::Error(Status::Kind::kIoError, "not opened here");
+    const PosixCardFile* opened = OpenedHere(card, &status);
+    if (opened == nullptr) return status;
     return posix::CheckKept(place->folder->facts, old, opened->opened().info, path);
   }
 
@@ -262,12 +262,9 @@ class PosixFileSystem final : public FileSystem {
   std::unique_ptr<PendingFile> CreateBeside(const std::string& path, const std::string& name,
                                             const TargetLook& look, const CardFile& card,
                                             Status* status) override {
-    const auto* opened = dynamic_cast<const PosixCardFile*>(&card.Opened());
-    const std::optional<Place> target = PlaceOf(path, status);
-    if (opened == nullptr || !target) {
-      if (opened == nullptr) *status = Status::Error(Status::Kind::kIoError, "not opened here");
-      return nullptr;
-    }
+    const PosixCardFile* opened = OpenedHere(card, status);
+    const std::optional<Place> target = opened ? PlaceOf(path, status) : std::nullopt;
+    if (!target) return nullptr;
     return posix::CreatePendingFile(folder_, target->name, name, look, opened->opened(), path,
                                     status);
   }
@@ -328,6 +325,14 @@ class PosixFileSystem final : public FileSystem {
   }
 
  private:
+  // The card as this file system opened it, or nullptr, with `*status`
+  // saying so, for one that another opened.
+  static const PosixCardFile* OpenedHere(const CardFile& card, Status* status) {
+    const auto* opened = dynamic_cast<const PosixCardFile*>(&card.Opened());
+    if (opened == nullptr) *status = Status::Error(Status::Kind::kIoError, "not opened here");
+    return opened;
+  }
+
   // The folder `path` ("" for the current one), opened once for the run.
   const Folder* FolderOf(std::string_view path, Status* status) {
     if (folder_ && folder_->path == path) return folder_.get();

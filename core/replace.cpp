@@ -30,6 +30,13 @@ std::string NamePrefix(std::string_view token, std::uint64_t pid) {
   return std::string(kPrefix) + std::string(token) + "-" + std::to_string(pid) + "-";
 }
 
+// The `n`th name that starts with `prefix`.
+std::string NumberedName(std::string name_prefix, std::uint64_t n) {
+  name_prefix += std::to_string(n);
+  name_prefix += kSuffix;
+  return name_prefix;
+}
+
 }  // namespace
 
 std::string MachineToken(std::string_view machine_id) {
@@ -39,7 +46,7 @@ std::string MachineToken(std::string_view machine_id) {
 }
 
 std::string TemporaryName(std::string_view token, std::uint64_t pid, std::uint64_t n) {
-  return NamePrefix(token, pid) + std::to_string(n) + std::string(kSuffix);
+  return NumberedName(NamePrefix(token, pid), n);
 }
 
 std::optional<TemporaryNameParts> ParseTemporaryName(std::string_view name) {
@@ -73,9 +80,7 @@ std::unique_ptr<PendingFile> Replacer::Begin(const std::string& path, const Targ
   // folder or in two, ever try the same name.
   static std::atomic<std::uint64_t> counter{0};
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = prefix_;
-    name += std::to_string(counter++);
-    name += kSuffix;
+    const std::string name = NumberedName(prefix_, counter++);
     std::unique_ptr<PendingFile> pending = fs_.CreateBeside(path, name, look, card, status);
     if (pending || status->kind() != Status::Kind::kExists) return pending;
   }

@@ -5,6 +5,15 @@
 #include "core/text.h"
 
 namespace pellamar {
+namespace {
+
+// What the report says of a card that is itself the target `target` of the
+// card `card`.
+std::string IsTargetOf(const std::string& target, const std::string& card) {
+  return "it is " + ShownName(target) + ", the target of " + ShownName(card);
+}
+
+}  // namespace
 
 TargetRecord::TargetRecord(FileSystem& fs, const std::string& folder,
                            const std::deque<std::string>& cards)
@@ -22,14 +31,13 @@ std::string TargetRecord::CheckCard(std::size_t card_index, const CardFile& card
   // Only a file with another name than the card's can be a target too.
   if (!card.HasOtherNames()) return {};
   if (const Taker* taker = TakerOfFile(card.Identity(), card)) {
-    return "it is " + ShownName(*taker->target) + ", the target of " +
-           ShownName(cards_[taker->card]);
+    return IsTargetOf(*taker->target, cards_[taker->card]);
   }
   // Its own target is the look's to tell.
   const std::size_t* standing = StandingAt(card.Identity(), card);
   if (standing != nullptr && *standing != card_index) {
     const std::string& other = cards_[*standing];
-    return "it is " + ShownName(TargetNameFor(other)) + ", the target of " + ShownName(other);
+    return IsTargetOf(TargetNameFor(other), other);
   }
   return {};
 }
